@@ -1,0 +1,54 @@
+# Shared by the project's scripts: packages, privilege, build, isolation.
+# shellcheck shell=bash
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build_dir=${MOTREL_BUILD_DIR:-$top/build}
+
+build_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools fonts-dejavu-core)
+run_packages=(qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
+              qml-module-qtquick-extras qml-module-qtgraphicaleffects iproute2)
+test_packages=(qml-module-qttest xvfb xauth xdotool imagemagick iproute2 util-linux)
+
+say() { printf 'motrel: %s\n' "$*" >&2; }
+die() { say "$*"; exit 1; }
+
+# Runs a command as root, through sudo when we are not root already.
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        die "this step needs root: run as root or install sudo ($*)"
+    fi
+}
+
+# Installs the Debian packages that are missing, and only those.
+ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    say "installing ${missing[*]}"
+    as_root apt-get update
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+build() {
+    cmake -S "$top" -B "$build_dir" "$@"
+    cmake --build "$build_dir" -j "$(nproc)"
+}
+
+# Runs a command in a private network namespace that holds only loopback,
+# so nothing it sends can reach a real network.
+isolated() {
+    local inner='ip link set lo up && exec "$@"'
+    if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
+        unshare -n -- sh -c "$inner" sh "$@"
+    elif unshare -rn true 2>/dev/null; then
+        unshare -rn -- sh -c "$inner" sh "$@"
+    else
+        die "cannot create a private network namespace (unshare -n or -rn); refusing to run unisolated"
+    fi
+}

@@ -1,0 +1,239 @@
+#include "drivers.h"
+
+#include "backend.h"
+
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QVector>
+
+namespace {
+
+// Piecewise-linear map of the raw coolant byte: slope × raw − offset up to `last`.
+struct CoolantRange
+{
+    int last;
+    double slope;
+    double offset;
+};
+
+constexpr CoolantRange coolantRanges[] = {
+    {5, 0.0, -59.0},
+    {15, 2.064, 70.526},
+    {39, 0.834, 52.34},
+    {81, 0.467, 38.095},
+    {134, 0.377, 30.769},
+    {180, 0.436, 38.667},
+    {210, 0.665, 80.0},
+    {228, 1.153, 182.941},
+    {237, 2.179, 416.667},
+    {243, 3.565, 745.455},
+    {245, 7.843, 1784.0},
+    {255, 0.0, -141.0},
+};
+
+// Frame byte positions and status bits.
+enum FrameByte { EngineSpeedByte = 4, CoolantByte = 6, VehicleSpeedByte = 8, Status11Byte = 11, Status12Byte = 12 };
+constexpr int engineSpeedScale = 25;
+
+// The synthetic drive of demonstration mode: climb by a step, then swing about the ceiling.
+constexpr qint32 demoSpeedStep = 10;
+constexpr qint32 demoSpeedCeiling = 100;
+constexpr qint32 demoRpmStep = 500;
+constexpr qint32 demoRpmCeiling = 5000;
+constexpr double demoCoolantTemp = 85.0;
+
+qint32 demoStep(qint32 value, qint32 step, qint32 ceiling)
+{
+    return value < ceiling ? value + step : value - step;
+}
+
+} // namespace
+
+Drivers::Drivers(BackEnd *backEnd, QObject *parent)
+    : QObject(parent)
+    , linkState(std::make_unique<LinkState>())
+    , backEnd(backEnd)
+{
+    createSocket();
+    createTimer();
+}
+
+Drivers::~Drivers() = default;
+
+double Drivers::coolantCurve(int raw)
+{
+    for (const CoolantRange &range : coolantRanges) {
+        if (raw <= range.last)
+            return range.slope * raw - range.offset;
+    }
+    return -coolantRanges[std::size(coolantRanges) - 1].offset;
+}
+
+void Drivers::createSocket()
+{
+    socket = new QUdpSocket(this);
+    // A taken port goes unreported: the dashboard still shows and can be closed.
+    socket->bind(QHostAddress(QLatin1String(BridgeProtocol::bindAddress)), BridgeProtocol::port,
+                 QAbstractSocket::DefaultForPlatform);
+    connect(socket, &QUdpSocket::readyRead, this, &Drivers::readyRead);
+}
+
+void Drivers::readyRead()
+{
+    backEnd->markLinkAlive();
+    linkState->silentTicks = 0;
+    // Exactly one datagram per notification; the notifier fires again for the rest.
+    QByteArray datagram;
+    datagram.resize(static_cast<int>(socket->pendingDatagramSize()));
+    socket->readDatagram(datagram.data(), datagram.size());
+    receiveText(QString::fromUtf8(datagram));
+}
+
+void Drivers::createTimer()
+{
+    timer = new QTimer(this);
+    timer->setInterval(BridgeProtocol::pollIntervalMs);
+    connect(timer, &QTimer::timeout, this, &Drivers::updateTime);
+    timer->start();
+}
+
+void Drivers::updateTime()
+{
+    if (inDemoMode())
+        runDemoTick();
+    else
+        runPollTick();
+}
+
+void Drivers::receiveText(const QString &text)
+{
+    QString &buffer = linkState->receiveBuffer;
+    buffer += text;
+    if (buffer.contains(QLatin1String(BridgeProtocol::serialMarker))) {
+        parseSerialLine();
+        sendToBridge(QLatin1String(BridgeProtocol::identificationReply));
+        return;
+    }
+    keepNewestFrame();
+    // After trimming, a marker can only stand at the start.
+    if (buffer.startsWith(QLatin1String(BridgeProtocol::ecuMarker)) && !inDemoMode())
+        decodeEcuFrame(buffer);
+}
+
+void Drivers::keepNewestFrame()
+{
+    QString &buffer = linkState->receiveBuffer;
+    const int newestMarker = buffer.lastIndexOf(QLatin1String(BridgeProtocol::ecuMarker));
+    if (newestMarker > 0)
+        buffer.remove(0, newestMarker);
+    if (buffer.size() > BridgeProtocol::receiveBufferLimit)
+        buffer.remove(0, buffer.size() - BridgeProtocol::receiveBufferLimit);
+}
+
+void Drivers::sendToBridge(const QString &text)
+{
+    linkState->receiveBuffer = QLatin1String("");
+    const QByteArray payload = text.toLatin1() + BridgeProtocol::lineEnd;
+    socket->writeDatagram(payload, QHostAddress(QLatin1String(BridgeProtocol::bridgeAddress)),
+                          BridgeProtocol::port);
+}
+
+bool Drivers::hasBridgeAddress()
+{
+    const QHostAddress localHost(QHostAddress::LocalHost);
+    const QString pattern = QLatin1String(BridgeProtocol::hostAddressPattern);
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol || address == localHost)
+            continue;
+        if (address.toString().contains(pattern)) {
+            linkState->onBridgeNetwork = true;
+            return true;
+        }
+    }
+    linkState->onBridgeNetwork = false;
+    return false;
+}
+
+void Drivers::parseSerialLine()
+{
+    LinkState &state = *linkState;
+    state.snLine = state.receiveBuffer.trimmed();
+    const QStringList parts = state.snLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() < BridgeProtocol::minSerialParts)
+        return;
+    const QString labelled = parts.at(1).trimmed();
+    state.snField1 = parts.at(0).trimmed();
+    state.snField2 = labelled.mid(labelled.indexOf(QLatin1Char(':')) + 1).trimmed();
+    state.snField3 = parts.at(2).trimmed();
+    state.snField4 = parts.at(3).trimmed();
+}
+
+void Drivers::decodeEcuFrame(const QString &text)
+{
+    const QStringRef payload = text.midRef(text.indexOf(QLatin1Char(':')) + 1).trimmed();
+    const QVector<QStringRef> tokens = payload.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QByteArray &bytes = linkState->frameBytes;
+    bytes.clear();
+    for (const QStringRef &token : tokens)
+        bytes.append(static_cast<char>(token.toInt(nullptr, 16) & 0xFF));
+
+    // An absent byte decodes exactly like a byte of 0 in every field.
+    const auto byteAt = [&bytes](int index) -> int {
+        return index < bytes.size() ? static_cast<quint8>(bytes.at(index)) : 0;
+    };
+    const int status11 = byteAt(Status11Byte);
+    const int status12 = byteAt(Status12Byte);
+    EngineData &data = *backEnd->engineData;
+    data.vehicleSpeed = byteAt(VehicleSpeedByte);
+    data.engineSpeed = byteAt(EngineSpeedByte) * engineSpeedScale;
+    data.coolantTemp = coolantCurve(byteAt(CoolantByte));
+    data.byte1Value = byteAt(1) * 0.125;
+    data.byte2Value = byteAt(2) * 0.47 - 30.0;
+    data.byte3Value = 0.0;
+    data.byte7Value = byteAt(7) / 2;
+    data.byte5Value = byteAt(5) / 1.535;
+    data.warmFlag = status11 & 0x02;
+    data.coldFlag = status11 & 0x01;
+    data.byte11Bit4 = status11 & 0x10;
+    data.byte11Bit5 = status11 & 0x20;
+    data.byte11Bit6 = status11 & 0x40;
+    data.byte12Bit0 = status12 & 0x01;
+    data.byte12Bit1 = status12 & 0x02;
+    data.byte12Bit2 = status12 & 0x04;
+    data.parkNeutralFlag = status12 & 0x08;
+    data.byte12Bit4 = status12 & 0x10;
+    data.byte12Bit5 = status12 & 0x20;
+    data.byte12Bit7 = status12 & 0x80;
+    backEnd->refreshFromEngineData();
+}
+
+void Drivers::runDemoTick()
+{
+    demoSpeed = demoStep(demoSpeed, demoSpeedStep, demoSpeedCeiling);
+    demoRpm = demoStep(demoRpm, demoRpmStep, demoRpmCeiling);
+    EngineData &data = *backEnd->engineData;
+    data.vehicleSpeed = demoSpeed;
+    data.engineSpeed = demoRpm;
+    data.warmFlag = true;
+    data.coldFlag = true;
+    data.byte12Bit2 = true;
+    data.parkNeutralFlag = true;
+    data.coolantTemp = demoCoolantTemp;
+    backEnd->refreshFromEngineData();
+}
+
+void Drivers::runPollTick()
+{
+    if (hasBridgeAddress() && linkState->snField1.isEmpty())
+        sendToBridge(QLatin1String(BridgeProtocol::probe));
+    if (++linkState->silentTicks > BridgeProtocol::maxSilentTicks)
+        backEnd->markLinkLost();
+}
+
+bool Drivers::inDemoMode() const
+{
+    return linkState->demoDemand > BridgeProtocol::maxDemandsBeforeDemo;
+}

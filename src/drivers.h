@@ -1,0 +1,89 @@
+#ifndef DRIVERS_H
+#define DRIVERS_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class BackEnd;
+class QTimer;
+class QUdpSocket;
+
+// The bridge's wire protocol and the link's timing, in one place.
+namespace BridgeProtocol {
+constexpr char bridgeAddress[] = "192.168.4.1";
+constexpr char bindAddress[] = "0.0.0.0";
+constexpr quint16 port = 35000;
+// A substring test: 192.168.4.10 and 192.168.4.100 to .109 pass.
+constexpr char hostAddressPattern[] = "192.168.4.10";
+constexpr int pollIntervalMs = 1200;
+// The link counts as lost once more ticks than this pass without a datagram.
+constexpr int maxSilentTicks = 4;
+// Demonstration mode runs while the user has asked for it more often than this.
+constexpr int maxDemandsBeforeDemo = 3;
+constexpr char probe[] = "0";
+constexpr char identificationReply[] = "&TE2=1";
+constexpr char lineEnd[] = "\r\n";
+constexpr char serialMarker[] = "SN:";
+constexpr char ecuMarker[] = "ECU:";
+constexpr int minSerialParts = 4;
+// Unrecognised text kept while waiting for a marker; long enough for any split marker or line.
+constexpr int receiveBufferLimit = 4096;
+} // namespace BridgeProtocol
+
+// Drivers' private record of its conversation with the bridge.
+struct LinkState
+{
+    bool onBridgeNetwork = false;
+    QString snLine;
+    quint8 demoDemand = 0;
+    QString receiveBuffer;
+    qint32 silentTicks = 0;
+    QString snField2;
+    QString snField1;
+    QString snField3;
+    QString snField4;
+    QByteArray frameBytes;
+};
+
+class Drivers : public QObject
+{
+    Q_OBJECT
+
+public:
+    Drivers(BackEnd *backEnd, QObject *parent = nullptr);
+    ~Drivers() override;
+
+    static double coolantCurve(int raw);
+
+private slots:
+    void createSocket();
+    void readyRead();
+    void createTimer();
+    void updateTime();
+
+private:
+    friend class BackEnd;
+    friend class TestAccess;
+
+    void receiveText(const QString &text);
+    void keepNewestFrame();
+    void sendToBridge(const QString &text);
+    bool hasBridgeAddress();
+    void parseSerialLine();
+    void decodeEcuFrame(const QString &text);
+    void runDemoTick();
+    void runPollTick();
+    bool inDemoMode() const;
+
+    std::unique_ptr<LinkState> linkState;
+    BackEnd *backEnd;
+    QUdpSocket *socket = nullptr;
+    QTimer *timer = nullptr;
+    qint32 demoSpeed = 0;
+    qint32 demoRpm = 0;
+};
+
+#endif // DRIVERS_H

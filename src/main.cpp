@@ -1,0 +1,23 @@
+#include "backend.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QUrl>
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    BackEnd::registerQmlType();
+    QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/DejaVuSans.ttf"));
+    QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), -1, -1, false));
+
+    int result = -1;
+    {
+        QQmlApplicationEngine engine(QUrl(QStringLiteral("qrc:/qml/dashboard.qml")));
+        if (!engine.rootObjects().isEmpty())
+            result = app.exec();
+    }
+    return result;
+}
