@@ -82,13 +82,11 @@ void Drivers::createSocket()
 
 void Drivers::readyRead()
 {
-    backEnd->markLinkAlive();
-    linkState->silentTicks = 0;
     // Exactly one datagram per notification; the notifier fires again for the rest.
     QByteArray datagram;
     datagram.resize(static_cast<int>(socket->pendingDatagramSize()));
     socket->readDatagram(datagram.data(), datagram.size());
-    receiveText(QString::fromUtf8(datagram));
+    receiveDatagram(datagram);
 }
 
 void Drivers::createTimer()
@@ -107,10 +105,13 @@ void Drivers::updateTime()
         runPollTick();
 }
 
-void Drivers::receiveText(const QString &text)
+void Drivers::receiveDatagram(const QByteArray &datagram)
 {
+    // Any datagram, even an empty or unrecognised one, is a sign of life.
+    backEnd->markLinkAlive();
+    linkState->silentTicks = 0;
     QString &buffer = linkState->receiveBuffer;
-    buffer += text;
+    buffer += QString::fromUtf8(datagram); // stops at the first NUL byte
     if (buffer.contains(QLatin1String(BridgeProtocol::serialMarker))) {
         parseSerialLine();
         sendToBridge(QLatin1String(BridgeProtocol::identificationReply));

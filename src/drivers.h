@@ -68,7 +68,7 @@ private:
     friend class BackEnd;
     friend class TestAccess;
 
-    void receiveText(const QString &text);
+    void receiveDatagram(const QByteArray &datagram);
     void keepNewestFrame();
     void sendToBridge(const QString &text);
     bool hasBridgeAddress();
