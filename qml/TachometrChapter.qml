@@ -1,0 +1,27 @@
+import QtQuick 2.2
+import QtQuick.Window 2.1
+import QtQuick.Controls 1.4
+import QtQuick.Controls.Styles 1.4
+import QtQuick.Extras 1.4
+
+Item {
+    CircularGauge {
+        id: tachometer
+        height: container.height * 0.6 - gaugeRow.spacing
+        width: height
+        value: valueSource.rpm
+        maximumValue: 8
+        anchors.verticalCenter: parent.verticalCenter
+        style: TachometerStyle {}
+    }
+
+    ButtonsRowDown {
+        anchors.top: tachometer.bottom
+        anchors.horizontalCenter: parent.horizontalCenter
+    }
+
+    ButtonsRowTop {
+        anchors.bottom: tachometer.top
+        anchors.horizontalCenter: parent.horizontalCenter
+    }
+}
