@@ -1,0 +1,38 @@
+#ifndef ECUFRAME_H
+#define ECUFRAME_H
+
+#include <QByteArray>
+
+// The engine values a bridge reports, and their encoding as one "ECU:" line.
+struct EcuFrame
+{
+    static constexpr int byteCount = 13;
+    static constexpr int engineSpeedByte = 4;
+    static constexpr int coolantByte = 6;
+    static constexpr int vehicleSpeedByte = 8;
+    static constexpr int statusByte11 = 11;
+    static constexpr int statusByte12 = 12;
+    static constexpr int rpmPerStep = 25;
+    static constexpr int coldBit = 0x01;
+    static constexpr int warmBit = 0x02;
+    static constexpr int parkNeutralBit = 0x08;
+
+    int speedKph = 0;
+    int rpm = 0;
+    int coolantRaw = 0;
+    bool cold = false;
+    bool warm = false;
+    bool parkNeutral = false;
+
+    // The 13 frame bytes; values beyond a byte's range are clamped.
+    QByteArray bytes() const;
+
+    // "ECU:" then each byte as two upper-case hex digits, space-separated, then CR LF.
+    static QByteArray line(const QByteArray &frameBytes);
+    QByteArray line() const { return line(bytes()); }
+
+    // The lowest raw coolant byte the dashboard shows at or above `celsius`.
+    static int coolantRawFor(double celsius);
+};
+
+#endif // ECUFRAME_H

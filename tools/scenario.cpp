@@ -1,0 +1,160 @@
+#include "scenario.h"
+
+#include "driveprofile.h"
+#include "drivers.h"
+
+#include <QtMath>
+
+namespace {
+
+// Unread frame bytes, where junk must not change what the dashboard shows.
+constexpr int unreadBytes[] = {0, 3, 9, 10};
+
+QByteArray hexToken(char byte)
+{
+    return QByteArray::number(static_cast<quint8>(byte), 16).rightJustified(2, '0').toUpper();
+}
+
+QByteArray joinedTokens(const QByteArrayList &tokens, const QByteArray &separator)
+{
+    return QByteArray(BridgeProtocol::ecuMarker) + ' ' + tokens.join(separator) + BridgeProtocol::lineEnd;
+}
+
+} // namespace
+
+Scenario::Scenario(const SimOptions &options, const QVector<CaptureRecord> &capture)
+    : options(options)
+{
+    for (const CaptureRecord &record : capture) {
+        if (record.direction == CaptureRecord::Direction::Out)
+            replayed.append(record);
+    }
+}
+
+int Scenario::tickIntervalMs() const
+{
+    if (options.scenario == SimOptions::Scenario::Replay)
+        return replayTickMs;
+    return qMax(1, qRound(1000.0 / options.rateHz));
+}
+
+QByteArrayList Scenario::datagramsBetween(qint64 previousMs, qint64 nowMs) const
+{
+    using Kind = SimOptions::Scenario;
+    switch (options.scenario) {
+    case Kind::Listen:
+        return {};
+    case Kind::Replay:
+        return replayBetween(previousMs, nowMs);
+    default:
+        break;
+    }
+    if (inGap(nowMs))
+        return {};
+
+    QByteArrayList datagrams;
+    const bool backFromVanishing = options.scenario == Kind::Vanish && previousMs >= 0 && isAway(previousMs);
+    const bool reidentDue = options.scenario == Kind::Reident && previousMs >= 0
+                            && nowMs / options.everyMs > previousMs / options.everyMs;
+    if (backFromVanishing || reidentDue)
+        datagrams << options.identification + BridgeProtocol::lineEnd;
+
+    const QByteArray line = frameLineAt(nowMs);
+    if (options.scenario == Kind::Split) {
+        datagrams << splitLine(line, options.parts);
+    } else if (options.scenario == Kind::Malformed) {
+        const int variant = int((nowMs / tickIntervalMs()) % malformedVariants);
+        const QByteArray bytes = options.fixedFrame ? options.frameBytes : DriveProfile::frameAt(nowMs).bytes();
+        datagrams << malformedLine(bytes, variant);
+    } else {
+        datagrams << line;
+    }
+    return datagrams;
+}
+
+bool Scenario::isAway(qint64 streamMs) const
+{
+    return options.scenario == SimOptions::Scenario::Vanish && inGap(streamMs);
+}
+
+bool Scenario::answersProbes() const
+{
+    return options.scenario != SimOptions::Scenario::Listen && options.scenario != SimOptions::Scenario::Replay;
+}
+
+QByteArray Scenario::frameLineAt(qint64 streamMs) const
+{
+    return EcuFrame::line(options.fixedFrame ? options.frameBytes : DriveProfile::frameAt(streamMs).bytes());
+}
+
+QByteArray Scenario::malformedLine(const QByteArray &frameBytes, int variant)
+{
+    QByteArrayList tokens;
+    for (const char byte : frameBytes)
+        tokens << hexToken(byte);
+    switch (variant) {
+    case 1:
+        for (QByteArray &token : tokens)
+            token = token.toLower();
+        return joinedTokens(tokens, " ");
+    case 2:
+        return QByteArray(BridgeProtocol::ecuMarker) + "   " + tokens.join("    ") + "  " + BridgeProtocol::lineEnd;
+    case 3:
+        for (const int index : unreadBytes) {
+            if (index < tokens.size())
+                tokens[index] = index % 2 ? "zz" : "1G";
+        }
+        return joinedTokens(tokens, " ");
+    case 4:
+        for (QByteArray &token : tokens)
+            token.prepend("0x");
+        return joinedTokens(tokens, " ");
+    case 5:
+        tokens << "FF" << "7E" << "junk";
+        return joinedTokens(tokens, " ");
+    default:
+        return joinedTokens(tokens, " ");
+    }
+}
+
+QByteArrayList Scenario::splitLine(const QByteArray &line, int parts)
+{
+    // Cut just before a space, so each piece after the first starts a new token.
+    QVector<int> spaces;
+    for (int i = 0; i < line.size(); ++i) {
+        if (line.at(i) == ' ')
+            spaces << i;
+    }
+    const int pieces = qMin(parts, spaces.size() + 1);
+    QByteArrayList result;
+    int start = 0;
+    for (int piece = 1; piece < pieces; ++piece) {
+        const int cut = spaces.at(piece * spaces.size() / pieces);
+        result << line.mid(start, cut - start);
+        start = cut;
+    }
+    result << line.mid(start);
+    return result;
+}
+
+bool Scenario::inGap(qint64 streamMs) const
+{
+    using Kind = SimOptions::Scenario;
+    if (options.scenario != Kind::Silence && options.scenario != Kind::Vanish)
+        return false;
+    return streamMs % (options.activeMs + options.gapMs) >= options.activeMs;
+}
+
+QByteArrayList Scenario::replayBetween(qint64 previousMs, qint64 nowMs) const
+{
+    QByteArrayList datagrams;
+    if (replayed.isEmpty())
+        return datagrams;
+    const qint64 firstMs = replayed.constFirst().monotonicMs;
+    for (const CaptureRecord &record : replayed) {
+        const qint64 offset = record.monotonicMs - firstMs;
+        if (offset > previousMs && offset <= nowMs)
+            datagrams << record.bytes;
+    }
+    return datagrams;
+}

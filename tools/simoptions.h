@@ -1,0 +1,37 @@
+#ifndef SIMOPTIONS_H
+#define SIMOPTIONS_H
+
+#include "ecuframe.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+
+// What the simulator does, as chosen on its command line.
+struct SimOptions
+{
+    enum class Scenario { Drive, Fixed, Silence, Vanish, Split, Malformed, Reident, Replay, Listen };
+
+    Scenario scenario = Scenario::Drive;
+    QHostAddress bindAddress = QHostAddress::AnyIPv4;
+    quint16 port = 35000;
+    // Where to stream before (or instead of) a probe; null until a probe names the dashboard.
+    QHostAddress peerAddress;
+    quint16 peerPort = 35000;
+    QByteArray identification = "SN:BRIDGESIM ID:4242 FW:1.0 SIMULATOR";
+    double rateHz = 5.0;
+    int latencyMs = 0;
+    int jitterMs = 0;
+    // The constant frame of the fixed scenario, and of the others when `fixedFrame` is set.
+    QByteArray frameBytes = EcuFrame().bytes();
+    bool fixedFrame = false;
+    int activeMs = 4000;
+    int gapMs = 8000;
+    int parts = 2;
+    int everyMs = 10000;
+    QString capturePath;
+    QString recordPath;
+    int durationMs = 0;
+};
+
+#endif // SIMOPTIONS_H
