@@ -1,0 +1,52 @@
+# Installation, desktop integration, the kiosk unit, the Debian package and
+# the Windows version record.
+include(GNUInstallDirs)
+
+set(MOTREL_PACKAGING_DIR ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
+
+install(TARGETS Motrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${MOTREL_PACKAGING_DIR}/motrel.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 16 24 32 48 64 128 256)
+    install(FILES ${MOTREL_PACKAGING_DIR}/icons/motrel-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME motrel.png)
+endforeach()
+install(FILES ${MOTREL_PACKAGING_DIR}/icons/motrel.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# Below the prefix, so that systemd finds it under /usr and /usr/local alike.
+install(FILES ${MOTREL_PACKAGING_DIR}/motrel-kiosk.service
+        DESTINATION lib/systemd/system)
+
+# The Windows resource script; configured on every platform so that it can be
+# checked anywhere with a MinGW resource compiler.
+set(MOTREL_VERSION4 ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+string(REPLACE "." "," MOTREL_RC_VERSION ${MOTREL_VERSION4})
+set(MOTREL_ICO ${MOTREL_PACKAGING_DIR}/windows/motrel.ico)
+set(MOTREL_RC ${CMAKE_CURRENT_BINARY_DIR}/motrel.rc)
+configure_file(${MOTREL_PACKAGING_DIR}/windows/motrel.rc.in ${MOTREL_RC} @ONLY)
+if(WIN32)
+    target_sources(Motrel PRIVATE ${MOTREL_RC})
+    set_property(SOURCE ${MOTREL_RC} APPEND PROPERTY OBJECT_DEPENDS ${MOTREL_ICO})
+endif()
+
+# Debian package: shared-library dependencies come from dpkg-shlibdeps; the QML
+# modules (loaded at run time, invisible to it) and the font are named here.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME motrel)
+set(CPACK_PACKAGE_VENDOR Motrel)
+set(CPACK_PACKAGE_CONTACT "Motrel developers <motrel@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Full-screen car dashboard for an ECU Wi-Fi bridge")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Motrel talks to a Wi-Fi bridge wired to a car's engine control unit and shows\n\
+vehicle speed and engine speed on two animated gauges, plus coolant temperature\n\
+and engine status tiles. It includes a systemd unit, disabled by default, that\n\
+runs the dashboard on the console of a machine without a desktop.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-controls, \
+qml-module-qtquick-extras, qml-module-qtgraphicaleffects, fonts-dejavu-core")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
