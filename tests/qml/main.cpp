@@ -1,0 +1,32 @@
+#include "backend.h"
+#include "scenefeed.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QtQuickTest>
+
+// Prepares the engine as the program does, plus the feed that stands in for the bridge.
+class Setup : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void applicationAvailable()
+    {
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/DejaVuSans.ttf"));
+        QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), -1, -1, false));
+    }
+
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        BackEnd::registerQmlType();
+        engine->rootContext()->setContextProperty(QStringLiteral("feed"), new SceneFeed(engine));
+    }
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(motrel_scene, Setup)
+
+#include "main.moc"
