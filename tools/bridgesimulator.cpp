@@ -12,12 +12,16 @@ BridgeSimulator::BridgeSimulator(const SimOptions &options, QObject *parent)
     , scenario(options)
     , socket(new QUdpSocket(this))
     , streamTimer(new QTimer(this))
+    , outboxTimer(new QTimer(this))
     , peerAddress(options.peerAddress)
     , peerPort(options.peerPort)
     , random(QRandomGenerator::securelySeeded())
 {
     connect(socket, &QUdpSocket::readyRead, this, &BridgeSimulator::readPending);
     connect(streamTimer, &QTimer::timeout, this, &BridgeSimulator::streamTick);
+    outboxTimer->setSingleShot(true);
+    outboxTimer->setTimerType(Qt::PreciseTimer);
+    connect(outboxTimer, &QTimer::timeout, this, &BridgeSimulator::sendDue);
 }
 
 bool BridgeSimulator::start(QString *error)
@@ -115,12 +119,25 @@ void BridgeSimulator::send(const QByteArray &datagram)
 {
     const int delay = options.latencyMs + (options.jitterMs > 0 ? int(random.bounded(options.jitterMs + 1)) : 0);
     const qint64 now = sendClock.elapsed();
-    lastDueMs = qMax(lastDueMs, now + delay);
-    if (lastDueMs <= now) {
+    const qint64 due = outbox.empty() ? now + delay : qMax(outbox.back().dueMs, now + delay);
+    if (due <= now && outbox.empty()) {
         transmit(datagram);
         return;
     }
-    QTimer::singleShot(int(lastDueMs - now), Qt::PreciseTimer, this, [this, datagram] { transmit(datagram); });
+    outbox.push_back({due, datagram});
+    if (!outboxTimer->isActive())
+        outboxTimer->start(int(qMax<qint64>(0, outbox.front().dueMs - now)));
+}
+
+void BridgeSimulator::sendDue()
+{
+    const qint64 now = sendClock.elapsed();
+    while (!outbox.empty() && outbox.front().dueMs <= now) {
+        transmit(outbox.front().datagram);
+        outbox.pop_front();
+    }
+    if (!outbox.empty())
+        outboxTimer->start(int(outbox.front().dueMs - now));
 }
 
 void BridgeSimulator::transmit(const QByteArray &datagram)

@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QRandomGenerator>
 
+#include <deque>
+
 class QTimer;
 class QUdpSocket;
 
@@ -29,6 +31,7 @@ public:
 private slots:
     void readPending();
     void streamTick();
+    void sendDue();
 
 private:
     void handleDatagram(const QByteArray &datagram, const QHostAddress &sender, quint16 senderPort);
@@ -49,7 +52,13 @@ private:
     QElapsedTimer streamClock;
     qint64 previousTickMs = -1;
     // Latency and jitter never reorder datagrams: each leaves no earlier than the one before.
-    qint64 lastDueMs = 0;
+    struct Outgoing
+    {
+        qint64 dueMs;
+        QByteArray datagram;
+    };
+    std::deque<Outgoing> outbox;
+    QTimer *outboxTimer = nullptr;
     QElapsedTimer sendClock;
     QRandomGenerator random;
 };
