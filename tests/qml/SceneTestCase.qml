@@ -81,6 +81,18 @@ TestCase {
         })
     }
 
+    // Some items keep colours in 8-bit channels, so 0.5 comes back as 128/255.
+    function sameColor(actual, expected) {
+        var wanted = Qt.tint(expected, "transparent") // a colour name made a colour
+        var close = function(a, b) { return Math.abs(a - b) <= 1 / 255 }
+        return close(actual.r, wanted.r) && close(actual.g, wanted.g) && close(actual.b, wanted.b)
+                && close(actual.a, wanted.a)
+    }
+
+    function verifyColor(actual, expected, what) {
+        verify(sameColor(actual, expected), what + ": " + actual + ", expected " + expected)
+    }
+
     function sceneRect(item) {
         var origin = item.mapToItem(null, 0, 0)
         return Qt.rect(origin.x, origin.y, item.width, item.height)

@@ -21,10 +21,6 @@ SceneTestCase {
         height: 339.52
     }
 
-    function verifyColor(actual, expected, what) {
-        verify(Qt.colorEqual(actual, expected), what + ": " + actual + ", expected " + expected)
-    }
-
     function centreOf(tile) {
         return tile.mapToItem(scene.contentItem, tile.width / 2, tile.height / 2)
     }
