@@ -7,7 +7,8 @@ build_dir=${MOTREL_BUILD_DIR:-$top/build}
 build_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools fonts-dejavu-core)
 run_packages=(qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
               qml-module-qtquick-extras qml-module-qtgraphicaleffects iproute2)
-test_packages=(qml-module-qttest xvfb xauth xdotool imagemagick iproute2 util-linux libbenchmark-dev)
+test_packages=(qml-module-qttest xvfb xauth xdotool imagemagick iproute2 util-linux libbenchmark-dev
+               dpkg-dev desktop-file-utils icoutils librsvg2-bin binutils-mingw-w64-x86-64)
 
 say() { printf 'motrel: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree into a fresh folder.
+#   build-deb.sh BUILD_DIR OUT_DIR
+set -euo pipefail
+. "$(dirname "$0")/lib.sh"
+
+build_dir=$1 out_dir=$2
+need cpack cmake
+need dpkg-shlibdeps dpkg-dev
+
+rm -rf "$out_dir"
+cpack --config "$build_dir/CPackConfig.cmake" -B "$out_dir" || fail "cpack could not build the Debian package"
+debs=("$out_dir"/*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb in $out_dir, found: ${debs[*]}"
+echo "built ${debs[0]}"

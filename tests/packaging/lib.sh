@@ -1,0 +1,23 @@
+# Shared by the packaging checks: failing, skipping, comparing lists.
+# shellcheck shell=bash
+
+# ctest reads this exit status as "skipped" (SKIP_RETURN_CODE).
+skip_status=77
+
+fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+skip() { printf 'SKIP: %s\n' "$*" >&2; exit "$skip_status"; }
+need() { command -v "$1" >/dev/null 2>&1 || skip "$1 is not installed (package $2)"; }
+
+# Fails unless the lines of $2 equal the lines of $1, both sorted; says what differs.
+same_lines() {
+    local what=$1 expected=$2 actual=$3 difference
+    difference=$(diff <(sort <<<"$expected") <(sort <<<"$actual")) ||
+        fail "$what differs from what is expected (< expected, > actual):"$'\n'"$difference"
+}
+
+# The one package that build-deb.sh left in folder $1.
+the_deb() {
+    local debs=("$1"/*.deb)
+    [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no single .deb in $1: was the package built?"
+    printf '%s\n' "${debs[0]}"
+}
