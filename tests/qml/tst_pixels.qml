@@ -1,0 +1,137 @@
+import QtQuick 2.2
+import QtTest 1.2
+
+// What the gauges and tiles look like on screen, read from grabbed frames.
+SceneTestCase {
+    name: "Pixels"
+
+    readonly property real speedRange: 180
+    readonly property real rpmRange: 8
+    readonly property real minimumAngle: -145
+    readonly property real angleRange: 290
+
+    function openSettledScene() {
+        openScene(1024, 600)
+        wait(sweepMs + 100)
+    }
+
+    function dialAngle(value, maximum) {
+        return minimumAngle + value / maximum * angleRange
+    }
+
+    // The pixel at a fraction of the gauge's radius, at a dial angle (0 up, clockwise).
+    function pixelOnDial(image, gauge, radiusFraction, degrees) {
+        var rect = sceneRect(gauge)
+        var radius = rect.width / 2
+        var angle = degrees * Math.PI / 180
+        var x = Math.round(rect.x + radius + radiusFraction * radius * Math.sin(angle))
+        var y = Math.round(rect.y + radius - radiusFraction * radius * Math.cos(angle))
+        return pixel(image, x, y)
+    }
+
+    function pixel(image, x, y) {
+        return { r: image.red(x, y), g: image.green(x, y), b: image.blue(x, y),
+                 toString: function() { return "rgb(" + this.r + ", " + this.g + ", " + this.b + ")" } }
+    }
+
+    function isNeedleRed(p) {
+        return p.r > 80 && p.g < 40 && p.b < 40
+    }
+
+    function grab() {
+        return grabImage(scene.contentItem)
+    }
+
+    function test_needleDirection_data() {
+        return [
+            { tag: "speedometer at rest points at 0", kph: 0, rpm: 0, speed: true, value: 0 },
+            { tag: "speedometer at 90 km/h points straight up", kph: 90, rpm: 0, speed: true, value: 90 },
+            { tag: "speedometer at 180 km/h points at its last mark", kph: 180, rpm: 0, speed: true, value: 180 },
+            { tag: "tachometer at 4000 rpm points straight up", kph: 0, rpm: 4000, speed: false, value: 4 },
+            { tag: "tachometer at 6000 rpm points right and down", kph: 0, rpm: 6000, speed: false, value: 6 }
+        ]
+    }
+
+    function test_needleDirection(data) {
+        openSettledScene()
+        receive(data.kph, data.rpm)
+        wait(movementMs + 300)
+        var gauge = data.speed ? speedometer() : tachometer()
+        var angle = dialAngle(data.value, data.speed ? speedRange : rpmRange)
+        var image = grab()
+        var onNeedle = pixelOnDial(image, gauge, 0.5, angle)
+        verify(isNeedleRed(onNeedle), "the needle is red at " + angle + " degrees: " + onNeedle)
+        ;[-90, 90].forEach(function(turn) {
+            var aside = pixelOnDial(image, gauge, 0.5, angle + turn)
+            verify(!isNeedleRed(aside), "no needle at " + (angle + turn) + " degrees: " + aside)
+        })
+    }
+
+    function test_warningArc_data() {
+        return [
+            { tag: "between 7 and 8 the band is dark red", value: 7.5, red: true },
+            { tag: "between 6 and 7 the band is bare", value: 6.5, red: false },
+            { tag: "between 0 and 1 the band is bare", value: 0.5, red: false }
+        ]
+    }
+
+    function test_warningArc(data) {
+        openSettledScene()
+        var p = pixelOnDial(grab(), tachometer(), 0.92, dialAngle(data.value, rpmRange))
+        var red = Math.abs(p.r - 128) <= 8 && p.g < 10 && p.b < 10
+        verify(red === data.red, "band at " + data.value + ": " + p)
+    }
+
+    // The shades met walking out across the face's edge, each run of pixels once.
+    function shadesAcrossRim(image, gauge, degrees) {
+        var radius = sceneRect(gauge).width / 2
+        var shades = []
+        for (var r = Math.round(0.94 * radius); r <= Math.round(1.06 * radius); ++r) {
+            var p = pixelOnDial(image, gauge, r / radius, degrees)
+            var grey = p.g === p.r && p.b === p.r
+            var shade = !grey ? "other" : p.r <= 6 ? "black" : Math.abs(p.r - 0x22) <= 3 ? "#222"
+                      : p.r === 0x16 ? "window" : "other"
+            if (shade !== "other" && shades[shades.length - 1] !== shade)
+                shades.push(shade)
+        }
+        return shades
+    }
+
+    function test_faceRim_data() {
+        return [
+            { tag: "speedometer", speed: true },
+            { tag: "tachometer", speed: false }
+        ]
+    }
+
+    function test_faceRim(data) {
+        openSettledScene()
+        var gauge = data.speed ? speedometer() : tachometer()
+        var image = grab()
+        // Left of the centre no mark reaches the rim's band.
+        compare(shadesAcrossRim(image, gauge, -90), ["black", "#222", "window"], "a black band, then a dark grey rim")
+        // Straight down lies in the dial's gap, where only the sheen shows.
+        var sheen = pixelOnDial(image, gauge, 0.9, 180)
+        verify(sheen.r > 10 && sheen.r < 0x22, "a faint sheen near the rim: " + sheen)
+    }
+
+    function test_wifiFill_data() {
+        return [
+            { tag: "dark before any datagram", alive: false, hover: false, rgb: [0x22, 0x22, 0x22] },
+            { tag: "blue while the link is up", alive: true, hover: false, rgb: [0, 0, 255] },
+            { tag: "green under the pointer", alive: true, hover: true, rgb: [0, 128, 0] }
+        ]
+    }
+
+    function test_wifiFill(data) {
+        openScene(1024, 600)
+        if (data.alive)
+            receive(0, 0)
+        var wifi = tiles()[4]
+        var rect = sceneRect(wifi)
+        if (data.hover)
+            mouseMove(wifi, wifi.width / 2, wifi.height / 2)
+        var p = pixel(grab(), Math.round(rect.x + 6), Math.round(rect.y + rect.height / 2))
+        compare([p.r, p.g, p.b], data.rgb, "fill beside the label")
+    }
+}
