@@ -17,7 +17,7 @@ constexpr ScenarioName scenarioNames[] = {
     {SimOptions::Scenario::Silence, "silence"},     {SimOptions::Scenario::Vanish, "vanish"},
     {SimOptions::Scenario::Split, "split"},         {SimOptions::Scenario::Malformed, "malformed"},
     {SimOptions::Scenario::Reident, "reident"},     {SimOptions::Scenario::Replay, "replay"},
-    {SimOptions::Scenario::Listen, "listen"},
+    {SimOptions::Scenario::Listen, "listen"},       {SimOptions::Scenario::Quiet, "quiet"},
 };
 
 constexpr int maxDelayMs = 10000;
@@ -45,7 +45,8 @@ Scenarios (--scenario):
              and again; probes are still answered
   vanish     like silence, but while gone the bridge answers nothing, and on
              coming back it identifies itself again before the next frame
-  split      every frame split into --parts datagrams at token boundaries
+  split      every frame split into --parts datagrams at token boundaries, or
+             at the byte offsets of --cuts
   malformed  frames with junk in the bytes the dashboard ignores, lower-case
              digits, runs of spaces, 0x prefixes and extra bytes; the shown
              values stay right
@@ -53,6 +54,7 @@ Scenarios (--scenario):
   replay     sends the "out" lines of a record (--capture) with their original
              spacing, starting at the first datagram from the dashboard
   listen     answers nothing, sends nothing: only records
+  quiet      answers probes with the identification, never streams
 silence, vanish, split, malformed and reident stream the drive unless a fixed
 frame is given.
 
@@ -105,6 +107,9 @@ OptionsParser::OptionsParser()
          QStringLiteral("s")},
         {QStringLiteral("parts"), QStringLiteral("split: datagrams per frame, 2 to 16 (default 2)."),
          QStringLiteral("n")},
+        {QStringLiteral("cuts"),
+         QStringLiteral("split: cut each frame line at these byte offsets, e.g. 2,20 (\"EC\" alone first)."),
+         QStringLiteral("n,n...")},
         {QStringLiteral("every"), QStringLiteral("reident: seconds between identifications (default 10)."),
          QStringLiteral("s")},
         {QStringLiteral("capture"), QStringLiteral("replay: the record to replay."), QStringLiteral("file")},
@@ -239,8 +244,27 @@ bool OptionsParser::readScenarioShape()
 {
     return readSeconds(QStringLiteral("active"), 0.1, maxSeconds, &parsed.activeMs)
            && readSeconds(QStringLiteral("gap"), 0.1, maxSeconds, &parsed.gapMs)
-           && readInteger(QStringLiteral("parts"), 2, maxParts, &parsed.parts)
+           && readInteger(QStringLiteral("parts"), 2, maxParts, &parsed.parts) && readCuts()
            && readSeconds(QStringLiteral("every"), 0.5, maxSeconds, &parsed.everyMs);
+}
+
+bool OptionsParser::readCuts()
+{
+    if (!parser.isSet(QStringLiteral("cuts")))
+        return true;
+    const QString text = parser.value(QStringLiteral("cuts"));
+    int previous = 0;
+    for (const QString &piece : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int cut = piece.toInt(&ok);
+        if (!ok || cut <= previous || parsed.cuts.size() >= maxParts - 1)
+            return fail(QStringLiteral("--cuts needs up to %1 rising byte offsets above 0, like 2,20, not \"%2\"")
+                            .arg(maxParts - 1)
+                            .arg(text));
+        parsed.cuts << cut;
+        previous = cut;
+    }
+    return true;
 }
 
 bool OptionsParser::readFiles()

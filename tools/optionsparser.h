@@ -27,6 +27,7 @@ private:
     bool readTiming();
     bool readFrame();
     bool readScenarioShape();
+    bool readCuts();
     bool readFiles();
     bool readNumber(const QString &name, double minimum, double maximum, double *value);
     bool readInteger(const QString &name, int minimum, int maximum, int *value);

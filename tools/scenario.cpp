@@ -43,6 +43,7 @@ QByteArrayList Scenario::datagramsBetween(qint64 previousMs, qint64 nowMs) const
     using Kind = SimOptions::Scenario;
     switch (options.scenario) {
     case Kind::Listen:
+    case Kind::Quiet:
         return {};
     case Kind::Replay:
         return replayBetween(previousMs, nowMs);
@@ -61,11 +62,10 @@ QByteArrayList Scenario::datagramsBetween(qint64 previousMs, qint64 nowMs) const
 
     const QByteArray line = frameLineAt(nowMs);
     if (options.scenario == Kind::Split) {
-        datagrams << splitLine(line, options.parts);
+        datagrams << (options.cuts.isEmpty() ? splitLine(line, options.parts) : cutLine(line, options.cuts));
     } else if (options.scenario == Kind::Malformed) {
         const int variant = int((nowMs / tickIntervalMs()) % malformedVariants);
-        const QByteArray bytes = options.fixedFrame ? options.frameBytes : DriveProfile::frameAt(nowMs).bytes();
-        datagrams << malformedLine(bytes, variant);
+        datagrams << malformedLine(frameBytesAt(nowMs), variant);
     } else {
         datagrams << line;
     }
@@ -84,7 +84,7 @@ bool Scenario::answersProbes() const
 
 QByteArray Scenario::frameLineAt(qint64 streamMs) const
 {
-    return EcuFrame::line(options.fixedFrame ? options.frameBytes : DriveProfile::frameAt(streamMs).bytes());
+    return EcuFrame::line(frameBytesAt(streamMs));
 }
 
 QByteArray Scenario::malformedLine(const QByteArray &frameBytes, int variant)
@@ -117,6 +117,12 @@ QByteArray Scenario::malformedLine(const QByteArray &frameBytes, int variant)
     }
 }
 
+QByteArray Scenario::frameBytesAt(qint64 streamMs) const
+{
+    const bool fixed = options.fixedFrame || options.scenario == SimOptions::Scenario::Fixed;
+    return fixed ? options.frameBytes : DriveProfile::frameAt(streamMs).bytes();
+}
+
 QByteArrayList Scenario::splitLine(const QByteArray &line, int parts)
 {
     // Cut just before a space, so each piece after the first starts a new token.
@@ -130,6 +136,20 @@ QByteArrayList Scenario::splitLine(const QByteArray &line, int parts)
     int start = 0;
     for (int piece = 1; piece < pieces; ++piece) {
         const int cut = spaces.at(piece * spaces.size() / pieces);
+        result << line.mid(start, cut - start);
+        start = cut;
+    }
+    result << line.mid(start);
+    return result;
+}
+
+QByteArrayList Scenario::cutLine(const QByteArray &line, const QVector<int> &cuts)
+{
+    QByteArrayList result;
+    int start = 0;
+    for (const int cut : cuts) {
+        if (cut >= line.size())
+            break;
         result << line.mid(start, cut - start);
         start = cut;
     }

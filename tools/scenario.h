@@ -27,9 +27,11 @@ public:
     QByteArray frameLineAt(qint64 streamMs) const;
     static QByteArray malformedLine(const QByteArray &frameBytes, int variant);
     static QByteArrayList splitLine(const QByteArray &line, int parts);
+    static QByteArrayList cutLine(const QByteArray &line, const QVector<int> &cuts);
 
 private:
     bool inGap(qint64 streamMs) const;
+    QByteArray frameBytesAt(qint64 streamMs) const;
     QByteArrayList replayBetween(qint64 previousMs, qint64 nowMs) const;
 
     SimOptions options;

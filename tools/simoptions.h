@@ -6,11 +6,12 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
+#include <QVector>
 
 // What the simulator does, as chosen on its command line.
 struct SimOptions
 {
-    enum class Scenario { Drive, Fixed, Silence, Vanish, Split, Malformed, Reident, Replay, Listen };
+    enum class Scenario { Drive, Fixed, Silence, Vanish, Split, Malformed, Reident, Replay, Listen, Quiet };
 
     Scenario scenario = Scenario::Drive;
     QHostAddress bindAddress = QHostAddress::AnyIPv4;
@@ -28,6 +29,8 @@ struct SimOptions
     int activeMs = 4000;
     int gapMs = 8000;
     int parts = 2;
+    // Byte offsets where split cuts each frame line instead of between tokens.
+    QVector<int> cuts;
     int everyMs = 10000;
     QString capturePath;
     QString recordPath;

@@ -31,6 +31,9 @@ void TestOptionsParser::rejectsWithAReadableReason_data()
     QTest::newRow("frame with fields") << QStringList{"--frame", "00", "--speed", "3"} << "cannot be combined";
     QTest::newRow("empty frame") << QStringList{"--frame", " "} << "1 to 64 hex bytes";
     QTest::newRow("one part is no split") << QStringList{"--parts", "1"} << "--parts needs a whole number from 2 to 16";
+    QTest::newRow("cuts falling") << QStringList{"--cuts", "20,2"} << "--cuts needs up to 15 rising byte offsets";
+    QTest::newRow("cut at zero") << QStringList{"--cuts", "0"} << "not \"0\"";
+    QTest::newRow("cut not a number") << QStringList{"--cuts", "2,x"} << "not \"2,x\"";
     QTest::newRow("peer is a name") << QStringList{"--peer", "bridge.local"} << "--peer needs an IPv4 address";
     QTest::newRow("peer port zero") << QStringList{"--peer", "192.168.4.105:0"} << "--peer needs";
     QTest::newRow("bind to IPv6") << QStringList{"--bind", "::1"} << "--bind needs an IPv4 address";
@@ -67,6 +70,9 @@ void TestOptionsParser::acceptsAndApplies_data()
                        "--latency", "30", "--jitter", "15", "--duration", "2.5"}
         << "drive 192.168.4.1:0 peer 192.168.4.105:35000 rate 20 delay 30+15 frame - 4000/8000 parts 2 every "
            "10000 for 2500";
+    QTest::newRow("split at offsets") << QStringList{"-s", "split", "--cuts", "2,20"}
+                                      << "split 0.0.0.0:35000 peer - rate 5 delay 0+0 frame - 4000/8000 parts 2 every "
+                                         "10000 for 0 cuts 2,20";
     QTest::newRow("peer with port, scenario shape")
         << QStringList{"--peer", "127.0.0.1:4000", "-s", "vanish", "--active", "0.5", "--gap", "6", "--parts",
                        "3", "--every", "1.5"}
@@ -80,8 +86,11 @@ void TestOptionsParser::acceptsAndApplies()
     OptionsParser parser;
     QCOMPARE(parser.parse(QStringList{"bridgesim"} + arguments), OptionsParser::Outcome::Run);
     const SimOptions &o = parser.options();
+    QStringList cuts;
+    for (const int cut : o.cuts)
+        cuts << QString::number(cut);
     const QString actual =
-        QStringLiteral("%1 %2:%3 peer %4 rate %5 delay %6+%7 frame %8 %9/%10 parts %11 every %12 for %13")
+        QStringLiteral("%1 %2:%3 peer %4 rate %5 delay %6+%7 frame %8 %9/%10 parts %11 every %12 for %13%14")
             .arg(OptionsParser::scenarioName(o.scenario), o.bindAddress.toString())
             .arg(o.port)
             .arg(o.peerAddress.isNull() ? QStringLiteral("-")
@@ -94,7 +103,8 @@ void TestOptionsParser::acceptsAndApplies()
             .arg(o.gapMs)
             .arg(o.parts)
             .arg(o.everyMs)
-            .arg(o.durationMs);
+            .arg(o.durationMs)
+            .arg(cuts.isEmpty() ? QString() : QStringLiteral(" cuts ") + cuts.join(QLatin1Char(',')));
     QCOMPARE(actual, summary);
 }
 
@@ -103,7 +113,7 @@ void TestOptionsParser::helpNamesEveryScenario()
     OptionsParser parser;
     QCOMPARE(parser.parse({"bridgesim", "--help"}), OptionsParser::Outcome::Help);
     const QString help = parser.helpText();
-    for (const char *name : {"drive", "fixed", "silence", "vanish", "split", "malformed", "reident", "replay", "listen"})
+    for (const char *name : {"drive", "fixed", "silence", "vanish", "split", "malformed", "reident", "replay", "listen", "quiet"})
         QVERIFY2(help.contains(QStringLiteral("\n  %1 ").arg(QLatin1String(name))), name);
     QVERIFY(help.contains(QStringLiteral("<monotonic ms> <in|out> <hex bytes...>")));
 }

@@ -57,6 +57,9 @@ private slots:
     void driveStaysWithinTheFrameRange();
     void splitPiecesJoinToTheFrame_data();
     void splitPiecesJoinToTheFrame();
+    void cutsFallAtTheGivenOffsets_data();
+    void cutsFallAtTheGivenOffsets();
+    void fixedScenarioSendsItsFrameEvenWhenAllZero();
     void malformedVariantsShowTheSameValues_data();
     void malformedVariantsShowTheSameValues();
     void silenceAndVanishLeaveGaps_data();
@@ -146,6 +149,38 @@ void TestScenario::splitPiecesJoinToTheFrame()
     for (int i = 1; i < pieces.size(); ++i)
         QVERIFY2(pieces.at(i).startsWith(' '), pieces.at(i).constData());
     QVERIFY(!pieces.constFirst().contains('\n'));
+}
+
+void TestScenario::cutsFallAtTheGivenOffsets_data()
+{
+    QTest::addColumn<QVector<int>>("cuts");
+    QTest::addColumn<QVector<int>>("sizes");
+    // The line is "ECU:" and 13 tokens of " XX", then CR LF: 45 bytes.
+    QTest::newRow("inside the marker") << QVector<int>{2} << QVector<int>{2, 43};
+    QTest::newRow("inside a token, then the line end") << QVector<int>{20, 44} << QVector<int>{20, 24, 1};
+    QTest::newRow("cuts past the end are dropped") << QVector<int>{10, 45, 90} << QVector<int>{10, 35};
+}
+
+void TestScenario::cutsFallAtTheGivenOffsets()
+{
+    QFETCH(QVector<int>, cuts);
+    QFETCH(QVector<int>, sizes);
+    SimOptions options = optionsFor(SimOptions::Scenario::Split);
+    options.cuts = cuts;
+    const Scenario scenario(options);
+    const QByteArrayList pieces = scenario.datagramsBetween(-1, 0);
+    QVector<int> actual;
+    for (const QByteArray &piece : pieces)
+        actual << piece.size();
+    QCOMPARE(actual, sizes);
+    QCOMPARE(pieces.join(), scenario.frameLineAt(0));
+}
+
+void TestScenario::fixedScenarioSendsItsFrameEvenWhenAllZero()
+{
+    const Scenario scenario(optionsFor(SimOptions::Scenario::Fixed));
+    for (const qint64 ms : {0, 9000, 35000})
+        QCOMPARE(scenario.datagramsBetween(ms - 1, ms), QByteArrayList{EcuFrame::line(EcuFrame().bytes())});
 }
 
 void TestScenario::malformedVariantsShowTheSameValues_data()
@@ -240,6 +275,8 @@ void TestScenario::listenAndReplayNeverAnswerProbes()
 {
     QVERIFY(!Scenario(optionsFor(SimOptions::Scenario::Listen)).answersProbes());
     QVERIFY(!Scenario(optionsFor(SimOptions::Scenario::Replay)).answersProbes());
+    QVERIFY(Scenario(optionsFor(SimOptions::Scenario::Quiet)).answersProbes());
+    QCOMPARE(sendingTicks(Scenario(optionsFor(SimOptions::Scenario::Quiet)), 5000).size(), 0);
     QVERIFY(Scenario(optionsFor(SimOptions::Scenario::Vanish)).answersProbes());
     QCOMPARE(sendingTicks(Scenario(optionsFor(SimOptions::Scenario::Listen)), 5000).size(), 0);
 }
