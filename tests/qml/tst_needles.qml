@@ -106,6 +106,20 @@ SceneTestCase {
         fuzzyCompare(samples.rpm[samples.rpm.length - 1].t, movementMs, 300, "engine speed movement")
     }
 
+    // Faces and needles are drawn once; a reading only turns needles and changes readouts.
+    function test_readingsRepaintNoCanvas() {
+        openSettledScene()
+        var canvases = findAll(scene.contentItem, function(item) { return item.requestPaint !== undefined })
+        compare(canvases.length, 4, "two faces and two needles")
+        var paints = 0
+        canvases.forEach(function(canvas) { canvas.painted.connect(function() { ++paints }) })
+        receive(120, 5000)
+        wait(movementMs + 300)
+        compare(paints, 0)
+        scene.width = 1000
+        tryVerify(function() { return paints > 0 }, movementMs, "a new size does repaint")
+    }
+
     function test_readingDuringSweep_data() {
         return [
             { tag: "while the needles rise", after: 500 },
