@@ -2,24 +2,12 @@ import QtQuick 2.2
 import QtTest 1.2
 
 SceneTestCase {
-    id: tilesTest
     name: "Tiles"
 
     readonly property int cold: 0x01
     readonly property int warm: 0x02
     readonly property int parkNeutral: 0x08
     readonly property color dark: "#222222"
-
-    // Stands in for the scene's back end when a row is shown on its own.
-    QtObject {
-        id: backend
-        property var deviceinfoList: []
-    }
-    Item {
-        id: rowHolder
-        width: 339.52
-        height: 339.52
-    }
 
     function centreOf(tile) {
         return tile.mapToItem(scene.contentItem, tile.width / 2, tile.height / 2)
@@ -177,5 +165,16 @@ SceneTestCase {
         verifyAction(data)
         if (!data.closes)
             verifyColor(tile.color, "green", "a click leaves the pointer's colour")
+    }
+
+    // Stands in for the scene's back end when a row is shown on its own.
+    QtObject {
+        id: backend
+        property var deviceinfoList: []
+    }
+    Item {
+        id: rowHolder
+        width: 339.52
+        height: 339.52
     }
 }
