@@ -30,16 +30,22 @@ for package in qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick
     require "$package" "the scene needs it"
 done
 
+# Which installed package holds each path ("path package" lines); one dpkg query, as each is slow.
+owners() { dpkg -S "$@" 2>/dev/null | sed 's/^\([^:]*\):[^ ]* \(.*\)$/\2 \1/' || true; }
+owner_in() { awk -v path="$2" '$1 == path { print $2; exit }' <<<"$1"; }
+
 # Whatever a document imports must come with the package, including imports added later.
 qml_dir=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/qt5/qml
-owner() { dpkg -S "$1" 2>/dev/null | head -1 | cut -d: -f1; }
-imports=$(sed -n 's/^import \([A-Za-z][A-Za-z.]*\) \([0-9]*\)\..*/\1 \2/p' "$source_dir"/qml/*.qml | sort -u)
-[ -n "$imports" ] || fail "found no imports in $source_dir/qml"
+imports=$(sed -n 's/^import \([A-Za-z][A-Za-z.]*\) \([0-9]*\)\..*/\1 \2/p' "$source_dir"/qml/*.qml |
+    grep -v '^vorel\.wireless ' | sort -u)
+[ -n "$imports" ] || fail "found no imports of Qt modules in $source_dir/qml"
+qmldir_of() { local module=$qml_dir/${1//.//}; echo "$module.$2/qmldir"; echo "$module/qmldir"; }
+known=$(owners $(while read -r uri major; do qmldir_of "$uri" "$major"; done <<<"$imports"))
 while read -r uri major; do
-    [ "$uri" = vorel.wireless ] && continue
-    module=$qml_dir/${uri//.//}
-    package=$(owner "$module.$major/qmldir" || true)
-    [ -n "$package" ] || package=$(owner "$module/qmldir" || true)
+    package=""
+    for qmldir in $(qmldir_of "$uri" "$major"); do
+        [ -n "$package" ] || package=$(owner_in "$known" "$qmldir")
+    done
     [ -n "$package" ] || fail "no installed package provides the QML module $uri $major"
     require "$package" "the documents import $uri"
 done <<<"$imports"
@@ -50,11 +56,15 @@ trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work"
 needed=$(readelf -d "$work/usr/bin/Motrel" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [ -n "$needed" ] || fail "the packaged executable names no shared library"
+resolved=$(ldd "$work/usr/bin/Motrel")
+path_of() { awk -v lib="$1" '$1 == lib { print $3 }' <<<"$resolved"; }
+# dpkg knows a library by the path it shipped, which a merged /usr may hide behind a link.
+known=$(owners $(for library in $needed; do path=$(path_of "$library"); [ -z "$path" ] || echo "$path $(realpath "$path")"; done))
 for library in $needed; do
-    path=$(ldd "$work/usr/bin/Motrel" | awk -v lib="$library" '$1 == lib { print $3 }')
+    path=$(path_of "$library")
     [ -n "$path" ] || fail "$library is not found on this machine"
-    package=$(owner "$(realpath "$path")" || true)
-    [ -n "$package" ] || package=$(owner "$path" || true)
+    package=$(owner_in "$known" "$path")
+    [ -n "$package" ] || package=$(owner_in "$known" "$(realpath "$path")")
     [ -n "$package" ] || fail "no installed package provides $path"
     require "$package" "the executable links $library"
 done
