@@ -10,15 +10,7 @@ need icotool icoutils
 need rsvg-convert librsvg2-bin
 
 same_lines "the images of motrel.ico (width height bits)" \
-'48 48 4
-48 48 8
-48 48 32
-32 32 4
-32 32 8
-32 32 32
-16 16 4
-16 16 8
-16 16 32' \
+    "$windows_icon_images" \
     "$(icotool -l "$packaging/windows/motrel.ico" |
         sed -n 's/.*--width=\([0-9]*\) --height=\([0-9]*\) --bit-depth=\([0-9]*\).*/\1 \2 \3/p')"
 

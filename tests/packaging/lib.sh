@@ -21,3 +21,15 @@ the_deb() {
     [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no single .deb in $1: was the package built?"
     printf '%s\n' "${debs[0]}"
 }
+
+# The images of the Windows icon group, "width height bits" each: Windows picks
+# among them by size and by the colour depth of the display.
+windows_icon_images='48 48 4
+48 48 8
+48 48 32
+32 32 4
+32 32 8
+32 32 32
+16 16 4
+16 16 8
+16 16 32'

@@ -50,15 +50,7 @@ grep -q '^ *FILETYPE 0x1$' <<<"$readback" || fail "the file type is not an appli
 grep -q '^"IDI_ICON1" 14 /\* RT_GROUP_ICON \*/' <<<"$readback" || fail "no icon group IDI_ICON1"
 [ "$(grep -c 'RT_GROUP_ICON \*/ MOVEABLE' <<<"$readback")" -eq 1 ] || fail "more than one icon group"
 same_lines "the icon group's images" \
-'48 48 4
-48 48 8
-48 48 32
-32 32 4
-32 32 8
-32 32 32
-16 16 4
-16 16 8
-16 16 32' \
+    "$windows_icon_images" \
     "$(sed -n 's/^ *"\\\([0-7]*\)\\\([0-7]*\)\\[0-7]*\\[0-7]*", 1, \([0-9]*\),.*Element no.*/\1 \2 \3/p' <<<"$readback" |
         while read -r w h bits; do echo "$((8#$w)) $((8#$h)) $bits"; done)"
 echo "resource script compiles; version record and icon group as expected"
