@@ -2,6 +2,7 @@
 # Builds the Debian package from the build tree into a fresh folder.
 #   build-deb.sh BUILD_DIR OUT_DIR
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
 
 build_dir=$1 out_dir=$2
@@ -11,5 +12,7 @@ need dpkg-shlibdeps dpkg-dev
 rm -rf "$out_dir"
 cpack --config "$build_dir/CPackConfig.cmake" -B "$out_dir" || fail "cpack could not build the Debian package"
 debs=("$out_dir"/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb in $out_dir, found: ${debs[*]}"
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    fail "expected one .deb in $out_dir, found: ${debs[*]}"
+fi
 echo "built ${debs[0]}"

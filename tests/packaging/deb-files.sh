@@ -3,6 +3,7 @@
 # every size the desktop asks for, and the kiosk unit, with the right modes.
 #   deb-files.sh DEB_DIR
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
 
 deb=$(the_deb "$1")

@@ -3,6 +3,7 @@
 # private Xvfb, clicks EXIT, expects exit status 0, and purges the package.
 #   deb-install.sh DEB_DIR
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
 
 [ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
@@ -51,7 +52,8 @@ Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$work/display" 2>"$work
 server=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb
+DISPLAY=:$(cat "$work/display")
+export DISPLAY QT_QPA_PLATFORM=xcb
 
 Motrel >"$work/motrel.log" 2>&1 &
 dashboard=$!

@@ -4,6 +4,7 @@
 # the graphical effects the gauge styles import, and the font.
 #   deb-metadata.sh DEB_DIR SOURCE_DIR
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
 
 deb=$(the_deb "$1")
@@ -20,7 +21,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Description)" ] || fail "no Description"
 
 # Every name in Depends, alternatives and version constraints dropped.
-depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/^ *//; s/ *$//' | grep -v '^$' | sort -u)
+depends=$(field Depends | tr ',|' '\n' | sed 's/(.*)//; s/^ *//; s/ *$//' | grep -v '^$' | sort -u)
 require() {
     grep -qx "$1" <<<"$depends" || fail "Depends lacks $1 ($2); Depends is: $(field Depends)"
 }
@@ -40,7 +41,8 @@ imports=$(sed -n 's/^import \([A-Za-z][A-Za-z.]*\) \([0-9]*\)\..*/\1 \2/p' "$sou
     grep -v '^vorel\.wireless ' | sort -u)
 [ -n "$imports" ] || fail "found no imports of Qt modules in $source_dir/qml"
 qmldir_of() { local module=$qml_dir/${1//.//}; echo "$module.$2/qmldir"; echo "$module/qmldir"; }
-known=$(owners $(while read -r uri major; do qmldir_of "$uri" "$major"; done <<<"$imports"))
+mapfile -t qmldirs < <(while read -r uri major; do qmldir_of "$uri" "$major"; done <<<"$imports")
+known=$(owners "${qmldirs[@]}")
 while read -r uri major; do
     package=""
     for qmldir in $(qmldir_of "$uri" "$major"); do
@@ -59,7 +61,12 @@ needed=$(readelf -d "$work/usr/bin/Motrel" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1
 resolved=$(ldd "$work/usr/bin/Motrel")
 path_of() { awk -v lib="$1" '$1 == lib { print $3 }' <<<"$resolved"; }
 # dpkg knows a library by the path it shipped, which a merged /usr may hide behind a link.
-known=$(owners $(for library in $needed; do path=$(path_of "$library"); [ -z "$path" ] || echo "$path $(realpath "$path")"; done))
+mapfile -t library_paths < <(for library in $needed; do
+    path=$(path_of "$library")
+    [ -z "$path" ] || realpath "$path"
+    echo "$path"
+done)
+known=$(owners "${library_paths[@]}")
 for library in $needed; do
     path=$(path_of "$library")
     [ -n "$path" ] || fail "$library is not found on this machine"

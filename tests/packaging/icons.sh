@@ -3,6 +3,7 @@
 # committed rasters still show what the SVG draws.
 #   icons.sh SOURCE_DIR
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
 
 packaging=$1/packaging

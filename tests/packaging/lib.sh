@@ -18,12 +18,15 @@ same_lines() {
 # The one package that build-deb.sh left in folder $1.
 the_deb() {
     local debs=("$1"/*.deb)
-    [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no single .deb in $1: was the package built?"
+    if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+        fail "no single .deb in $1: was the package built?"
+    fi
     printf '%s\n' "${debs[0]}"
 }
 
 # The images of the Windows icon group, "width height bits" each: Windows picks
 # among them by size and by the colour depth of the display.
+# shellcheck disable=SC2034 # used by the scripts that source this one
 windows_icon_images='48 48 4
 48 48 8
 48 48 32

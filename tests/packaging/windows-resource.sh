@@ -3,6 +3,7 @@
 # the version record and icon group back from the compiled resource.
 #   windows-resource.sh MOTREL_RC
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
 
 rc=$1
