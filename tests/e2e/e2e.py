@@ -1,0 +1,295 @@
+#!/usr/bin/python3
+"""End-to-end cases: the real Motrel against bridgesim across a veth pair, seen through Xvfb.
+
+usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR CASE
+"""
+import argparse
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (BRIDGE_ADDR, DASHBOARD_ADDR, PROBE, REPLY, SPEEDO, TACHO, CheckFailed, Run, check,
+                     colour_name, log, needle_angle, read_record, rpm_angle, speed_angle, stop, tile_centre,
+                     tile_fill, tile_rect, wait_exit)
+
+TICK = 1.2
+ANGLE_TOLERANCE = 2.5
+# Screenshots, process start and scheduling on a busy 2-core machine.
+TIMING_SLACK = 0.25
+RENDER_SLACK = 0.5
+AWAY_FROM_TILES = (120, 580)
+
+
+def fixed_frame(speed, rpm, raw=200, *flags):
+    return ["-s", "fixed", "--rate", "10", "--speed", str(speed), "--rpm", str(rpm), "--coolant-raw", str(raw)] + \
+        ["--" + flag for flag in flags]
+
+
+def gauge_reading(image):
+    speed = needle_angle(image, SPEEDO)
+    rpm = needle_angle(image, TACHO)
+    return speed, rpm
+
+
+def wait_for_rest(run, kph, rpm, timeout=8.0, name=None):
+    """Waits until both needles point at the reading and stay there across two screenshots."""
+    want = (speed_angle(kph), rpm_angle(rpm))
+    deadline = time.monotonic() + timeout
+    seen, streak = None, 0
+    while time.monotonic() < deadline:
+        image = run.screenshot()
+        seen = gauge_reading(image)
+        on_target = all(angle is not None and abs(angle - target) <= ANGLE_TOLERANCE
+                        for angle, target in zip(seen, want))
+        streak = streak + 1 if on_target else 0
+        if streak >= 2:
+            if name:
+                run.screenshot(name)
+            return image
+        time.sleep(0.2)
+    run.screenshot("failed-rest")
+    raise CheckFailed("needles at %s, expected %s (%s km/h, %s rpm)" % (seen, want, kph, rpm))
+
+
+def expect_tiles(image, **expected):
+    actual = {name: colour_name(tile_fill(image, name.replace("PN", "P/N"))) for name in expected}
+    check(actual == expected, "tiles %s, expected %s" % (actual, expected))
+
+
+def records(sim, direction=None, payload=None):
+    return [(t, d, data) for t, d, data in read_record(sim.record)
+            if (direction is None or d == direction) and (payload is None or data == payload)]
+
+
+def restart_sim(run, sim, bridge_ns, *options):
+    stop(sim)
+    return run.start_sim(bridge_ns, "--peer", DASHBOARD_ADDR, *options)
+
+
+# Cases
+
+def case_probing(run):
+    dash_ns, bridge_ns = run.namespace_pair()
+    sim = run.start_sim(bridge_ns, "-s", "listen")
+    dashboard = run.start_dashboard(dash_ns)
+    time.sleep(5 * TICK + 0.3)
+    probes = [t for t, _, _ in records(sim, "in", PROBE)]
+    check(len(records(sim, "in")) == len(probes), "something other than probes arrived: %s" % records(sim, "in"))
+    check(len(probes) >= 4, "%d probes in 6.3 s, expected one every 1.2 s" % len(probes))
+    gaps = [b - a for a, b in zip(probes, probes[1:])]
+    check(all(abs(gap - TICK) <= TIMING_SLACK for gap in gaps), "probe spacing %s, expected 1.2 s" % gaps)
+    log("probe spacing %s" % ["%.3f" % gap for gap in gaps])
+
+    # An incomplete identification (three parts) is answered, and probing goes on. The bridge
+    # streams nothing here: a frame received before it would make the line count as complete.
+    stop(sim)
+    sim = run.start_sim(bridge_ns, "--ident", "SN:SIM ID:7 FW1", "-s", "quiet")
+    time.sleep(3 * TICK + 0.5)
+    sent = records(sim, "out")
+    check(sent and sent[0][2] == b"SN:SIM ID:7 FW1\r\n", "the simulator sent no identification: %s" % sent[:2])
+    replies = [t for t, _, _ in records(sim, "in", REPLY)]
+    check(replies, "no &TE2=1 reply (26 54 45 32 3D 31 0D 0A) to the identification: %s" % records(sim, "in"))
+    later_probes = [t for t, _, _ in records(sim, "in", PROBE) if t > replies[0]]
+    check(later_probes, "probing stopped after an incomplete identification")
+
+    # A complete identification ends probing for good.
+    stop(sim)
+    sim = run.start_sim(bridge_ns, "-s", "quiet")
+    deadline = time.monotonic() + 2 * TICK + 1
+    while not records(sim, "in", REPLY) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    replies = [t for t, _, _ in records(sim, "in", REPLY)]
+    check(replies, "no reply to a complete identification")
+    time.sleep(3 * TICK + 0.3)
+    late = [t - replies[0] for t, _, _ in records(sim, "in", PROBE) if t > replies[0]]
+    check(not late, "probes %s s after a complete identification" % late)
+    stop(dashboard)
+
+    # Hosts whose address does not match never probe.
+    for host, bridge_side in (("192.168.4.11", BRIDGE_ADDR), ("192.168.4.1", "192.168.4.2")):
+        dash_ns, bridge_ns = run.namespace_pair(dashboard_addr=host, bridge_addr=bridge_side)
+        sim = run.start_sim(bridge_ns, "-s", "listen", bind=bridge_side)
+        dashboard = run.start_dashboard(dash_ns)
+        colours = set()
+        until = time.monotonic() + 4 * TICK + 0.3
+        while time.monotonic() < until:
+            colours.add(colour_name(tile_fill(run.screenshot(), "WIFI")))
+            time.sleep(0.3)
+        check(not records(sim, "in"), "host %s sent %s" % (host, records(sim, "in")))
+        # A probe to 192.168.4.1 from 192.168.4.1 would come straight back and light WIFI.
+        check(colours == {"dark"}, "host %s: WIFI showed %s without a bridge" % (host, colours))
+        stop(dashboard)
+        log("host %s: no probe" % host)
+
+
+def case_display(run):
+    dash_ns, bridge_ns = run.namespace_pair()
+    sim = run.start_sim(bridge_ns, *fixed_frame(120, 3000, 200, "cold", "pn"))
+    run.start_dashboard(dash_ns)
+    image = wait_for_rest(run, 120, 3000, name="display-120")
+    expect_tiles(image, CLD="blue", WRM="dark", COOLANT="dark", PN="blue", WIFI="blue", EXIT="blue")
+
+    sim = restart_sim(run, sim, bridge_ns, *fixed_frame(40, 5500, 220, "warm"))
+    image = wait_for_rest(run, 40, 5500, name="display-40")
+    expect_tiles(image, CLD="dark", WRM="blue", COOLANT="dark", PN="dark", WIFI="blue")
+
+    # The coolant label shows the curve's value cut to a whole number: equal labels, equal pixels.
+    labels = {}
+    left, top, right, bottom = tile_rect("COOLANT")
+    for raw in (3, 210, 211, 79, 81, 82, 199, 200, 201):
+        sim = restart_sim(run, sim, bridge_ns, *fixed_frame(40, 5500, raw, "warm"))
+        time.sleep(1.0)
+        labels[raw] = run.screenshot("coolant-%d" % raw).crop(left + 3, top + 3, right - 3, bottom - 3)
+    check(any(b > 200 for b in labels[200]), "the coolant label shows nothing white")
+    same = [(3, 210), (81, 82), (200, 201)]      # 59.0 / 59.65; -0.27 / 0.15; 53.0 / 53.67
+    different = [(210, 211), (79, 81), (199, 200)]  # 59 / 60; -1 / 0; 52 / 53
+    for a, b in same:
+        check(labels[a] == labels[b], "raw %d and %d should show the same whole degrees" % (a, b))
+    for a, b in different:
+        check(labels[a] != labels[b], "raw %d and %d should show different whole degrees" % (a, b))
+
+    # WIFI goes dark 4.8 to 6.0 s after the last datagram.
+    stop(sim)
+    last = records(sim, "out")[-1][0]
+    shots = []
+    while time.monotonic() < last + 6.0 + RENDER_SLACK + 1.5:
+        started = time.monotonic()
+        colour = colour_name(tile_fill(run.screenshot(), "WIFI"))
+        shots.append((started, time.monotonic(), colour))
+        if colour == "dark":
+            break
+        time.sleep(0.1)
+    check(shots[-1][2] == "dark", "WIFI still %s %.1f s after the last frame" % (shots[-1][2], shots[-1][1] - last))
+    blue = [start for start, _, colour in shots if colour == "blue"]
+    went_dark_after = (blue[-1] if blue else shots[0][0]) - last
+    went_dark_before = shots[-1][1] - last
+    log("WIFI went dark between %.2f and %.2f s after the last frame" % (went_dark_after, went_dark_before))
+    check(went_dark_before >= 4.8 - TIMING_SLACK, "WIFI dark already %.2f s after the last frame" % went_dark_before)
+    check(went_dark_after <= 6.0 + RENDER_SLACK, "WIFI still blue %.2f s after the last frame" % went_dark_after)
+
+
+def case_demo(run):
+    dash_ns, bridge_ns = run.namespace_pair()
+    run.start_sim(bridge_ns, *fixed_frame(30, 1500))
+    run.start_dashboard(dash_ns)
+    image = wait_for_rest(run, 30, 1500)
+    expect_tiles(image, CLD="dark", WRM="dark", PN="dark")
+
+    # Four separate presses; quicker ones would pair up into double-clicks.
+    x, y = tile_centre("WIFI")
+    for _ in range(4):
+        run.click(x, y)
+        time.sleep(0.6)
+    run.move_pointer(*AWAY_FROM_TILES)
+    clicked = time.monotonic()
+
+    def reading():
+        speed, rpm = gauge_reading(run.screenshot())
+        check(speed is not None and rpm is not None, "a needle is missing")
+        return (speed + 145.0) / 290.0 * 180.0, (rpm + 145.0) / 290.0 * 8000.0
+
+    climb = []
+    while time.monotonic() < clicked + 10 * TICK + 2.5:
+        climb.append(reading())
+        time.sleep(0.8)
+    log("climb: %s" % ["%.0f/%.0f" % pair for pair in climb])
+    speeds = [speed for speed, _ in climb]
+    check(max(speeds[:3]) < 60, "the demonstration should start low, saw %s" % speeds[:3])
+    check(max(speeds) >= 95, "the demonstration never reached 100 km/h: %s" % speeds)
+
+    swing = []
+    for _ in range(10):
+        swing.append(reading())
+        time.sleep(0.35)
+    log("swing: %s" % ["%.0f/%.0f" % pair for pair in swing])
+    speeds = [speed for speed, _ in swing]
+    rpms = [rpm for _, rpm in swing]
+    check(min(speeds) >= 85 and max(speeds) <= 104, "speed left 90..100: %s" % speeds)
+    check(max(speeds) - min(speeds) >= 5, "speed does not oscillate: %s" % speeds)
+    check(min(rpms) >= 4300 and max(rpms) <= 5150, "engine speed left 4500..5000: %s" % rpms)
+    check(max(rpms) - min(rpms) >= 250, "engine speed does not oscillate: %s" % rpms)
+    # The frames still arriving say 30 km/h and no flags; the demonstration's flags show instead.
+    expect_tiles(run.screenshot("demo"), CLD="blue", WRM="blue", PN="blue", WIFI="blue")
+
+
+def case_exit(run):
+    dash_ns, bridge_ns = run.namespace_pair()
+    run.start_sim(bridge_ns)
+    dashboard = run.start_dashboard(dash_ns)
+    time.sleep(2.5)
+    run.click(*tile_centre("EXIT"))
+    status = wait_exit(dashboard, 5)
+    check(status == 0, "EXIT: Motrel ended with %s, expected 0" % status)
+
+    dashboard = run.start_dashboard(dash_ns)
+    time.sleep(2.5)
+    run.close_window(dashboard.window)
+    status = wait_exit(dashboard, 5)
+    check(status == 0, "window close: Motrel ended with %s, expected 0" % status)
+
+
+def split_pieces(sim):
+    return [data for _, _, data in records(sim, "out") if data and not data.startswith((b"ECU:", b"SN:"))]
+
+
+def case_split_reident(run):
+    # Cut inside the marker, so no piece decodes on its own: the display holds the frame's values.
+    dash_ns, bridge_ns = run.namespace_pair()
+    sim = run.start_sim(bridge_ns, "-s", "split", "--cuts", "2", *fixed_frame(80, 2500, 220, "warm")[2:])
+    run.start_dashboard(dash_ns)
+    wait_for_rest(run, 80, 2500, name="split")
+    for _ in range(4):
+        image = wait_for_rest(run, 80, 2500, timeout=1.5)
+        expect_tiles(image, CLD="dark", WRM="blue", PN="dark", WIFI="blue")
+        time.sleep(0.3)
+    check(len(split_pieces(sim)) > 20, "the simulator did not split its frames")
+
+    # Cut between tokens: each piece decodes as a short frame on the way, and the needles settle
+    # on the whole frame's values once the last piece is in.
+    sim = restart_sim(run, sim, bridge_ns, "-s", "split", "--parts", "3",
+                      *fixed_frame(60, 4000, 220, "cold")[2:])
+    time.sleep(2)
+    stop(sim)
+    check(len(split_pieces(sim)) > 20, "the simulator did not split its frames")
+    time.sleep(1.2)
+    image = wait_for_rest(run, 60, 4000, timeout=2.5, name="split-settled")
+    expect_tiles(image, CLD="blue", WRM="dark", PN="dark")
+
+    sim = restart_sim(run, sim, bridge_ns, "-s", "reident", "--every", "1.5",
+                      *fixed_frame(150, 6000, 230, "cold", "pn")[2:])
+    time.sleep(5)
+    image = wait_for_rest(run, 150, 6000, name="reident")
+    expect_tiles(image, CLD="blue", WRM="dark", PN="blue", WIFI="blue")
+    identifications = [t for t, _, data in records(sim, "out") if data.startswith(b"SN:")]
+    replies = [t for t, _, _ in records(sim, "in", REPLY)]
+    check(len(identifications) >= 3, "only %d identifications mid-stream" % len(identifications))
+    check(all(any(0 <= r - t < 0.5 for r in replies) for t in identifications[:-1]),
+          "not every identification was answered: %s / %s" % (identifications, replies))
+
+
+CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--motrel", required=True)
+    parser.add_argument("--bridgesim", required=True)
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    workdir = os.path.join(args.workdir, args.case)
+    started = time.monotonic()
+    try:
+        with Run(args.motrel, args.bridgesim, workdir) as run:
+            run.start_xvfb()
+            CASES[args.case](run)
+    except CheckFailed as failure:
+        print("FAIL %s: %s (screenshots and logs in %s)" % (args.case, failure, workdir), flush=True)
+        return 1
+    print("PASS %s in %.1f s" % (args.case, time.monotonic() - started), flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
