@@ -5,18 +5,6 @@ include(GNUInstallDirs)
 set(MOTREL_PACKAGING_DIR ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
 
 install(TARGETS Motrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${MOTREL_PACKAGING_DIR}/motrel.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-foreach(size 16 24 32 48 64 128 256)
-    install(FILES ${MOTREL_PACKAGING_DIR}/icons/motrel-${size}.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
-            RENAME motrel.png)
-endforeach()
-install(FILES ${MOTREL_PACKAGING_DIR}/icons/motrel.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-# Below the prefix, so that systemd finds it under /usr and /usr/local alike.
-install(FILES ${MOTREL_PACKAGING_DIR}/motrel-kiosk.service
-        DESTINATION lib/systemd/system)
 
 # The Windows resource script; configured on every platform so that it can be
 # checked anywhere with a MinGW resource compiler.
@@ -29,6 +17,24 @@ if(WIN32)
     target_sources(Motrel PRIVATE ${MOTREL_RC})
     set_property(SOURCE ${MOTREL_RC} APPEND PROPERTY OBJECT_DEPENDS ${MOTREL_ICO})
 endif()
+
+# Desktop integration, the kiosk unit and the Debian package are for Linux.
+if(NOT UNIX OR APPLE)
+    return()
+endif()
+
+install(FILES ${MOTREL_PACKAGING_DIR}/motrel.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 16 24 32 48 64 128 256)
+    install(FILES ${MOTREL_PACKAGING_DIR}/icons/motrel-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME motrel.png)
+endforeach()
+install(FILES ${MOTREL_PACKAGING_DIR}/icons/motrel.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# Below the prefix, so that systemd finds it under /usr and /usr/local alike.
+install(FILES ${MOTREL_PACKAGING_DIR}/motrel-kiosk.service
+        DESTINATION lib/systemd/system)
 
 # Debian package: shared-library dependencies come from dpkg-shlibdeps; the QML
 # modules (loaded at run time, invisible to it) and the font are named here.
