@@ -9,6 +9,9 @@ run_packages=(qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-
               qml-module-qtquick-extras qml-module-qtgraphicaleffects iproute2)
 test_packages=(qml-module-qttest xvfb xauth xdotool imagemagick iproute2 util-linux libbenchmark-dev
                dpkg-dev desktop-file-utils icoutils librsvg2-bin binutils-mingw-w64-x86-64)
+# Reliability runs: valgrind over the back end, python3 senders for fault runs, clang's libFuzzer.
+test_packages+=(valgrind python3)
+fuzz_packages=(clang libclang-rt-14-dev)
 
 say() { printf 'motrel: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
