@@ -312,11 +312,13 @@ class Run:
     def xdotool(self, *args, check_rc=True):
         return sh("xdotool", *args, check_rc=check_rc, env=self.x_env())
 
+    # No --sync: it waits some 15 s when the pointer is already in place. Requests on one
+    # connection are served in order, so the click still lands where the pointer went.
     def click(self, x, y):
-        self.xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
+        self.xdotool("mousemove", str(x), str(y), "click", "1")
 
     def move_pointer(self, x, y):
-        self.xdotool("mousemove", "--sync", str(x), str(y))
+        self.xdotool("mousemove", str(x), str(y))
 
     def screenshot(self, keep_as=None):
         ppm = sh("/usr/bin/import", "-window", "root", "-depth", "8", "ppm:-", env=self.x_env()).stdout
