@@ -16,7 +16,7 @@ if [ -z "${MOTREL_PACKAGE_TEST_NET:-}" ]; then
     exec unshare -n -- sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
 fi
 
-deb=$(the_deb "$1")
+deb=$(realpath "$(the_deb "$1")")
 need Xvfb xvfb
 need xdotool xdotool
 need flock util-linux
@@ -32,9 +32,11 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 [ ! -e /usr/bin/Motrel ] || skip "/usr/bin/Motrel exists outside any package; not overwriting it"
 
 work=$(mktemp -d)
-server=""
+server="" dashboard=""
+stop() { [ -z "$1" ] || { kill "$1" 2>/dev/null; wait "$1" 2>/dev/null || true; }; }
 cleanup() {
-    [ -z "$server" ] || { kill "$server" 2>/dev/null; wait "$server" 2>/dev/null || true; }
+    stop "$dashboard"
+    stop "$server"
     apt-get purge -y -o DPkg::Lock::Timeout=300 motrel >/dev/null 2>&1 || true
     rm -rf "$work"
 }
@@ -85,11 +87,11 @@ for _ in 1 2 3; do
     done
     if ! kill -0 "$dashboard" 2>/dev/null; then
         wait "$dashboard" && status=0 || status=$?
+        dashboard=""
         break
     fi
 done
 if [ -z "$status" ]; then
-    kill "$dashboard"; wait "$dashboard" || true
     fail "the dashboard did not end on a click at EXIT: $(cat "$work/motrel.log")"
 fi
 [ "$status" -eq 0 ] || fail "the dashboard ended with status $status: $(cat "$work/motrel.log")"
