@@ -3,6 +3,7 @@
 // Each datagram is timed alone, so the first frame after identification can be
 // measured the same way as a frame after a long drive.
 //   bench_datagram [--frames-before=N] [benchmark flags]
+//   bench_datagram --feed=N   identifies, feeds N frames and ends: for instruction counts
 #include "backend.h"
 #include "driveframes.h"
 #include "testaccess.h"
@@ -90,28 +91,37 @@ void clockOverhead(benchmark::State &state)
     }
 }
 
-qint64 takeFramesBefore(int &argc, char **argv)
+// Takes "--name=N" out of the arguments; fallback when it is absent.
+qint64 takeCount(int &argc, char **argv, const char *name, qint64 fallback)
 {
-    constexpr char flag[] = "--frames-before=";
-    qint64 frames = 1000000;
+    const std::string flag = std::string("--") + name + "=";
+    qint64 count = fallback;
     int kept = 0;
     for (int i = 0; i < argc; ++i) {
-        if (std::strncmp(argv[i], flag, sizeof flag - 1) == 0)
-            frames = std::atoll(argv[i] + sizeof flag - 1);
+        if (std::strncmp(argv[i], flag.c_str(), flag.size()) == 0)
+            count = std::atoll(argv[i] + flag.size());
         else
             argv[kept++] = argv[i];
     }
     argc = kept;
-    return frames;
+    return count;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const qint64 framesBefore = takeFramesBefore(argc, argv);
+    const qint64 framesBefore = takeCount(argc, argv, "frames-before", 1000000);
+    const qint64 feed = takeCount(argc, argv, "feed", -1);
     // The back end's timer wants an application; the event loop never runs, so no tick interferes.
     QCoreApplication app(argc, argv);
+    if (feed >= 0) {
+        Bench bench;
+        const int identified = bench.emitted;
+        for (qint64 index = 0; index < feed; ++index)
+            TestAccess::receive(bench.backEnd, bench.frame(index));
+        return bench.emitted - identified == feed ? 0 : 1;
+    }
     benchmark::RegisterBenchmark("datagram/first_after_identification", firstFrameAfterIdentification)
         ->UseManualTime();
     benchmark::RegisterBenchmark(("datagram/after_" + std::to_string(framesBefore) + "_frames").c_str(),

@@ -9,7 +9,7 @@ missing=0
 for figure in "start-up to first frame, Xvfb" "start-up to first frame, offscreen" "idle CPU" \
     "streaming CPU" "streaming frames rendered" "streaming longest gap" "streaming peak RSS" \
     "datagrams received per second" "datagram path, first frame" "datagram path, after" \
-    "flood: highest rate" "flood: RSS"; do
+    "datagram path (instructions" "flood: highest rate" "flood: RSS"; do
     # The Motrel column must hold a number.
     if ! printf '%s\n' "$out" | grep -F "| $figure" | awk -F'|' '$3 ~ /^ *[0-9]/ { ok = 1 } END { exit !ok }'; then
         echo "bench_smoke: no figure for \"$figure\"" >&2
