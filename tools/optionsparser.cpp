@@ -281,15 +281,15 @@ bool OptionsParser::readFiles()
     return true;
 }
 
-bool OptionsParser::readNumber(const QString &name, double minimum, double maximum, double *value)
+bool OptionsParser::readNumber(const QString &name, double minimum, double maximum, double *value, bool whole)
 {
     if (!parser.isSet(name))
         return true;
     bool ok = false;
     const double number = parser.value(name).toDouble(&ok);
-    if (!ok || number < minimum || number > maximum)
-        return fail(QStringLiteral("--%1 needs a number from %2 to %3, not \"%4\"")
-                        .arg(name)
+    if (!ok || number < minimum || number > maximum || (whole && number != qRound(number)))
+        return fail(QStringLiteral("--%1 needs a %2 from %3 to %4, not \"%5\"")
+                        .arg(name, whole ? QStringLiteral("whole number") : QStringLiteral("number"))
                         .arg(minimum)
                         .arg(maximum)
                         .arg(parser.value(name)));
@@ -299,17 +299,10 @@ bool OptionsParser::readNumber(const QString &name, double minimum, double maxim
 
 bool OptionsParser::readInteger(const QString &name, int minimum, int maximum, int *value)
 {
-    if (!parser.isSet(name))
-        return true;
-    bool ok = false;
-    const int number = parser.value(name).toInt(&ok);
-    if (!ok || number < minimum || number > maximum)
-        return fail(QStringLiteral("--%1 needs a whole number from %2 to %3, not \"%4\"")
-                        .arg(name)
-                        .arg(minimum)
-                        .arg(maximum)
-                        .arg(parser.value(name)));
-    *value = number;
+    double number = *value;
+    if (!readNumber(name, minimum, maximum, &number, true))
+        return false;
+    *value = qRound(number);
     return true;
 }
 

@@ -29,7 +29,7 @@ private:
     bool readScenarioShape();
     bool readCuts();
     bool readFiles();
-    bool readNumber(const QString &name, double minimum, double maximum, double *value);
+    bool readNumber(const QString &name, double minimum, double maximum, double *value, bool whole = false);
     bool readInteger(const QString &name, int minimum, int maximum, int *value);
     bool readSeconds(const QString &name, double minimum, double maximum, int *milliseconds);
     bool fail(const QString &message);

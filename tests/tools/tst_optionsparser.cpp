@@ -24,6 +24,7 @@ void TestOptionsParser::rejectsWithAReadableReason_data()
     QTest::newRow("rate of zero") << QStringList{"--rate", "0"} << "--rate needs a number from 0.1 to 100";
     QTest::newRow("rate not a number") << QStringList{"--rate", "fast"} << "not \"fast\"";
     QTest::newRow("negative latency") << QStringList{"--latency", "-5"} << "--latency needs a whole number";
+    QTest::newRow("fractional port") << QStringList{"--port", "35000.5"} << "--port needs a whole number";
     QTest::newRow("speed beyond a byte") << QStringList{"--speed", "256"} << "--speed needs a whole number from 0 to 255";
     QTest::newRow("rpm beyond the frame") << QStringList{"--rpm", "6400"} << "from 0 to 6375";
     QTest::newRow("frame token too long") << QStringList{"--frame", "00 1FF"} << "\"1FF\" is not a hex byte";
