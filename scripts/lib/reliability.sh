@@ -12,7 +12,7 @@ instrumented_skip='e2e|faults|fuzz|packaging|bench'
 sanitizer_tests() {
     cmake -S "$top" -B "$asan_build_dir" -DMOTREL_SANITIZE=ON
     cmake --build "$asan_build_dir" -j "$(nproc)"
-    ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+    ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
     LSAN_OPTIONS=suppressions=$sanitize_dir/lsan.supp \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         isolated ctest --test-dir "$asan_build_dir" --output-on-failure --timeout 900 \

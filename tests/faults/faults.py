@@ -66,6 +66,7 @@ def wait_for_wifi(run, wanted, timeout):
 
 
 def click_exit_and_wait(run, dashboard):
+    """A crash at any earlier point shows here too, as an exit status other than 0."""
     clicking = time.monotonic()
     run.click(*tile_centre("EXIT"))
     status = wait_exit(dashboard, EXIT_LIMIT)
@@ -111,7 +112,6 @@ def case_bridge_vanishes(run):
     start_sender(run, bridge_ns, "frames", 60, 2000)
     wait_for_rest(run, 60, 2000, name="back")
     wait_for_wifi(run, "blue", 2.0)
-    check(dashboard.poll() is None, "Motrel ended")
     click_exit_and_wait(run, dashboard)
 
 
@@ -126,7 +126,6 @@ def case_odd_datagrams(run):
     log("sender: " + " | ".join(line for line in output.splitlines() if not line.startswith("got ")))
     replies = output.count("got " + b"&TE2=1\r\n".hex())
     check(replies >= 1, "the huge identification was not answered")
-    check(dashboard.poll() is None, "Motrel ended")
     click_exit_and_wait(run, dashboard)
 
 
