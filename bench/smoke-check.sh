@@ -8,6 +8,7 @@ printf '%s\n' "$out"
 missing=0
 for figure in "start-up to first frame, Xvfb" "start-up to first frame, offscreen" "idle CPU" \
     "streaming CPU" "streaming frames rendered" "streaming longest gap" "streaming peak RSS" \
+    "needles always moving: CPU" "needles always moving: longest gap" \
     "datagrams received per second" "datagram path, first frame" "datagram path, after" \
     "datagram path (instructions" "flood: highest rate" "flood: RSS"; do
     # The Motrel column must hold a number.
