@@ -117,18 +117,26 @@ void Drivers::receiveDatagram(const QByteArray &datagram)
         sendToBridge(QLatin1String(BridgeProtocol::identificationReply));
         return;
     }
-    keepNewestFrame();
-    // After trimming, a marker can only stand at the start.
-    if (buffer.startsWith(QLatin1String(BridgeProtocol::ecuMarker)) && !inDemoMode())
+    decodeNewestFrame();
+    capReceiveBuffer();
+}
+
+void Drivers::decodeNewestFrame()
+{
+    // Older frames are superseded; a frame split over datagrams reassembles behind its marker.
+    QString &buffer = linkState->receiveBuffer;
+    const int newestMarker = buffer.lastIndexOf(QLatin1String(BridgeProtocol::ecuMarker));
+    if (newestMarker < 0)
+        return;
+    buffer.remove(0, newestMarker);
+    if (!inDemoMode())
         decodeEcuFrame(buffer);
 }
 
-void Drivers::keepNewestFrame()
+void Drivers::capReceiveBuffer()
 {
+    // The tail is kept so that a marker split across datagrams is still found.
     QString &buffer = linkState->receiveBuffer;
-    const int newestMarker = buffer.lastIndexOf(QLatin1String(BridgeProtocol::ecuMarker));
-    if (newestMarker > 0)
-        buffer.remove(0, newestMarker);
     if (buffer.size() > BridgeProtocol::receiveBufferLimit)
         buffer.remove(0, buffer.size() - BridgeProtocol::receiveBufferLimit);
 }

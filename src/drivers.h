@@ -69,7 +69,8 @@ private:
     friend class TestAccess;
 
     void receiveDatagram(const QByteArray &datagram);
-    void keepNewestFrame();
+    void decodeNewestFrame();
+    void capReceiveBuffer();
     void sendToBridge(const QString &text);
     bool hasBridgeAddress();
     void parseSerialLine();

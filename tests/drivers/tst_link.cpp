@@ -152,6 +152,8 @@ void TestLink::framesShowTheNewestValues_data()
     QTest::newRow("marker split over two datagrams") << QList<QByteArray>{frame(10), "EC", "U:0 0 0 0 0 0 0 0 2A"}
                                                      << "42" << "10";
     QTest::newRow("junk between frames") << QList<QByteArray>{frame(10), "junk", frame(11)} << "11" << "10";
+    QTest::newRow("frame longer than the buffer's bound") << QList<QByteArray>{"ECU:0 0 0 0 0 0 0 0 2B" + QByteArray(9000, ' ')}
+                                                         << "43" << "0.00";
     QTest::newRow("frame after an identification") << QList<QByteArray>{"SN:1 A:2 3 4", frame(55)} << "55" << "0.00";
 }
 

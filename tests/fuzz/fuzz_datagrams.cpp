@@ -66,16 +66,18 @@ void receive(BackEnd &backEnd, const QByteArray &datagram, Expected &expected)
         Fuzz::require(link.snLine == seen.trimmed(), "the identification line is kept whole");
         return;
     }
-    // Only the newest frame, or the tail that could still complete a marker, is kept.
+    // Only the newest frame, or the tail that could still complete a marker, is kept;
+    // the newest frame is decoded whole before the buffer is cut to its bound.
     const int newest = seen.lastIndexOf(QLatin1String(BridgeProtocol::ecuMarker));
-    const QString kept = seen.mid(qMax(newest, 0)).right(BridgeProtocol::receiveBufferLimit);
-    Fuzz::require(buffer == kept, "the buffer keeps the newest frame", buffer.left(80));
-    if (!buffer.startsWith(QLatin1String(BridgeProtocol::ecuMarker)))
+    const QString newestText = seen.mid(qMax(newest, 0));
+    Fuzz::require(buffer == newestText.right(BridgeProtocol::receiveBufferLimit), "the buffer keeps the newest frame",
+                  buffer.left(80));
+    if (newest < 0)
         Fuzz::require(link.frameBytes == framesBefore, "no frame, no decoding");
     else if (expected.demo())
         Fuzz::require(link.frameBytes == framesBefore, "demonstration mode ignores frames");
     else
-        checkNewestFrameShown(backEnd, buffer);
+        checkNewestFrameShown(backEnd, newestText);
 }
 
 void tick(BackEnd &backEnd, Expected &expected)
