@@ -2,6 +2,8 @@ import QtQuick 2.0
 
 Item {
     id: buttonsRowDown
+    // One copy of the list per change for all three tiles, not one per binding.
+    readonly property var infoList: backend.deviceinfoList
     width: parent.width
     anchors.topMargin: parent.height * 0.1
 
@@ -12,18 +14,18 @@ Item {
 
         Tile {
             buttonId: 3
-            statusActivated: backend.deviceinfoList[6] === "1"
-            displayText: backend.deviceinfoList[7]
+            statusActivated: infoList[6] === "1"
+            displayText: infoList[7]
         }
         Tile {
             buttonId: 4
-            statusActivated: backend.deviceinfoList[8] === "1"
-            displayText: backend.deviceinfoList[9]
+            statusActivated: infoList[8] === "1"
+            displayText: infoList[9]
         }
         Tile {
             buttonId: 5
-            statusActivated: backend.deviceinfoList[10] === "1"
-            displayText: backend.deviceinfoList[11]
+            statusActivated: infoList[10] === "1"
+            displayText: infoList[11]
         }
     }
 }

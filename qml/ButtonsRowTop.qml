@@ -2,6 +2,8 @@ import QtQuick 2.0
 
 Item {
     id: buttonsRowTop
+    // One copy of the list per change for all three tiles, not one per binding.
+    readonly property var infoList: backend.deviceinfoList
     width: parent.width
     height: parent.height / 3.5
 
@@ -12,18 +14,18 @@ Item {
 
         Tile {
             buttonId: 0
-            statusActivated: backend.deviceinfoList[0] === "1"
-            displayText: backend.deviceinfoList[1]
+            statusActivated: infoList[0] === "1"
+            displayText: infoList[1]
         }
         Tile {
             buttonId: 1
-            statusActivated: backend.deviceinfoList[2] === "1"
-            displayText: backend.deviceinfoList[3]
+            statusActivated: infoList[2] === "1"
+            displayText: infoList[3]
         }
         Tile {
             buttonId: 2
-            statusActivated: backend.deviceinfoList[4] === "1"
-            displayText: backend.deviceinfoList[5]
+            statusActivated: infoList[4] === "1"
+            displayText: infoList[5]
             bg_transparent: true
         }
     }

@@ -15,9 +15,13 @@ if [ -z "${MOTREL_PACKAGE_TEST_NET:-}" ]; then
     export MOTREL_PACKAGE_TEST_NET=private
     exec unshare -n -- sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
 fi
+# And a private X server of the dashboard's nominal size.
+if [ -z "${MOTREL_PACKAGE_TEST_X:-}" ]; then
+    export MOTREL_PACKAGE_TEST_X=private XVFB_SCREEN=1024x600x24
+    exec "$(dirname "$0")/../common/with-xvfb.sh" "$0" "$@"
+fi
 
 deb=$(realpath "$(the_deb "$1")")
-need Xvfb xvfb
 need xdotool xdotool
 need flock util-linux
 
@@ -32,11 +36,10 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 [ ! -e /usr/bin/Motrel ] || skip "/usr/bin/Motrel exists outside any package; not overwriting it"
 
 work=$(mktemp -d)
-server="" dashboard=""
+dashboard=""
 stop() { [ -z "$1" ] || { kill "$1" 2>/dev/null; wait "$1" 2>/dev/null || true; }; }
 cleanup() {
     stop "$dashboard"
-    stop "$server"
     apt-get purge -y -o DPkg::Lock::Timeout=300 motrel >/dev/null 2>&1 || true
     rm -rf "$work"
 }
@@ -53,12 +56,7 @@ if command -v systemd-analyze >/dev/null; then
         fail "systemd finds fault with the installed kiosk unit"
 fi
 
-Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-server=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-DISPLAY=:$(cat "$work/display")
-export DISPLAY QT_QPA_PLATFORM=xcb
+export QT_QPA_PLATFORM=xcb
 
 Motrel >"$work/motrel.log" 2>&1 &
 dashboard=$!
