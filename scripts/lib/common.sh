@@ -58,3 +58,28 @@ isolated() {
         die "cannot create a private network namespace (unshare -n or -rn); refusing to run unisolated"
     fi
 }
+
+# Runs one ctest suite in isolation and adds its counts to the run's totals.
+suites_passed=0
+suites_failed=0
+isolated_ctest() {
+    local log status counts
+    log=$(mktemp)
+    set +e
+    isolated ctest "$@" 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    set -e
+    counts=$(sed -nE 's/.* ([0-9]+) tests failed out of ([0-9]+)$/\1 \2/p' "$log" | tail -1)
+    rm -f "$log"
+    if [ -n "$counts" ]; then
+        set -- $counts
+        suites_failed=$((suites_failed + $1))
+        suites_passed=$((suites_passed + $2 - $1))
+    fi
+    return "$status"
+}
+
+# The closing line over every suite of the run.
+report_totals() {
+    printf '%d passed, %d failed\n' "$suites_passed" "$suites_failed"
+}

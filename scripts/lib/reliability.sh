@@ -15,7 +15,7 @@ sanitizer_tests() {
     ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
     LSAN_OPTIONS=suppressions=$sanitize_dir/lsan.supp \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        isolated ctest --test-dir "$asan_build_dir" --output-on-failure --timeout 900 \
+        isolated_ctest --test-dir "$asan_build_dir" --output-on-failure --timeout 900 \
             -j "$(nproc)" -LE "$instrumented_skip"
 }
 
@@ -45,6 +45,6 @@ fuzz_build() {
 
 fuzz_run() {
     local seconds=$1
-    isolated ctest --test-dir "$fuzz_build_dir" --output-on-failure -L fuzz \
+    isolated_ctest --test-dir "$fuzz_build_dir" --output-on-failure -L fuzz \
         --timeout $((seconds + 300))
 }
