@@ -3,13 +3,13 @@
 
 usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR CASE
 """
-import argparse
 import os
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (BRIDGE_ADDR, DASHBOARD_ADDR, PROBE, REPLY, SPEEDO, TACHO, CheckFailed, Run, check,
+import harness  # noqa: E402
+from harness import (BRIDGE_ADDR, DASHBOARD_ADDR, PROBE, REPLY, SPEEDO, TACHO, CheckFailed, check,
                      colour_name, log, needle_angle, read_record, rpm_angle, speed_angle, stop, tile_centre,
                      tile_fill, tile_rect, wait_exit)
 
@@ -267,28 +267,5 @@ def case_split_reident(run):
           "not every identification was answered: %s / %s" % (identifications, replies))
 
 
-CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--motrel", required=True)
-    parser.add_argument("--bridgesim", required=True)
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    workdir = os.path.join(args.workdir, args.case)
-    started = time.monotonic()
-    try:
-        with Run(args.motrel, args.bridgesim, workdir) as run:
-            run.start_xvfb()
-            CASES[args.case](run)
-    except CheckFailed as failure:
-        print("FAIL %s: %s (screenshots and logs in %s)" % (args.case, failure, workdir), flush=True)
-        return 1
-    print("PASS %s in %.1f s" % (args.case, time.monotonic() - started), flush=True)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(harness.main(globals()))

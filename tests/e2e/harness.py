@@ -3,6 +3,7 @@
 Every namespace, X server and process that a Run starts is removed when it ends,
 also when a check fails or the test is interrupted.
 """
+import argparse
 import math
 import os
 import random
@@ -365,3 +366,27 @@ def wait_exit(process, timeout):
 
 def _raise_interrupt(signum, frame):
     raise KeyboardInterrupt("signal %d" % signum)
+
+
+def main(namespace, needs_bridgesim=True):
+    """Runs the one case named on the command line among the case_* functions of a test module."""
+    cases = {name[len("case_"):]: function for name, function in namespace.items() if name.startswith("case_")}
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--motrel", required=True)
+    if needs_bridgesim:
+        parser.add_argument("--bridgesim", required=True)
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("case", choices=sorted(cases))
+    args = parser.parse_args()
+    workdir = os.path.join(args.workdir, args.case)
+    started = time.monotonic()
+    try:
+        with Run(args.motrel, getattr(args, "bridgesim", None), workdir) as run:
+            run.start_xvfb()
+            cases[args.case](run)
+    except CheckFailed as failure:
+        print("FAIL %s: %s (screenshots and logs in %s)" % (args.case, failure, workdir), flush=True)
+        return 1
+    print("PASS %s in %.1f s" % (args.case, time.monotonic() - started), flush=True)
+    return 0
+

@@ -3,14 +3,14 @@
 
 usage: faults.py --motrel PATH --workdir DIR CASE
 """
-import argparse
 import os
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from harness import CheckFailed, Run, check, colour_name, log, tile_centre, tile_fill, wait_exit  # noqa: E402
+import harness  # noqa: E402
+from harness import CheckFailed, check, colour_name, log, tile_centre, tile_fill, wait_exit  # noqa: E402
 from e2e import wait_for_rest  # noqa: E402
 
 SENDER = os.path.join(HERE, "sender.py")
@@ -154,27 +154,5 @@ def case_flood(run):
     click_exit_and_wait(run, dashboard)
 
 
-CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--motrel", required=True)
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    workdir = os.path.join(args.workdir, args.case)
-    started = time.monotonic()
-    try:
-        with Run(args.motrel, None, workdir) as run:
-            run.start_xvfb()
-            CASES[args.case](run)
-    except CheckFailed as failure:
-        print("FAIL %s: %s (screenshots and logs in %s)" % (args.case, failure, workdir), flush=True)
-        return 1
-    print("PASS %s in %.1f s" % (args.case, time.monotonic() - started), flush=True)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(harness.main(globals(), needs_bridgesim=False))
