@@ -33,10 +33,6 @@ constexpr CoolantRange coolantRanges[] = {
     {255, 0.0, -141.0},
 };
 
-// Frame byte positions and status bits.
-enum FrameByte { EngineSpeedByte = 4, CoolantByte = 6, VehicleSpeedByte = 8, Status11Byte = 11, Status12Byte = 12 };
-constexpr int engineSpeedScale = 25;
-
 // The synthetic drive of demonstration mode: climb by a step, then swing about the ceiling.
 constexpr qint32 demoSpeedStep = 10;
 constexpr qint32 demoSpeedCeiling = 100;
@@ -193,26 +189,26 @@ void Drivers::decodeEcuFrame(const QString &text)
     const auto byteAt = [&bytes](int index) -> int {
         return index < bytes.size() ? static_cast<quint8>(bytes.at(index)) : 0;
     };
-    const int status11 = byteAt(Status11Byte);
-    const int status12 = byteAt(Status12Byte);
+    const int status11 = byteAt(BridgeProtocol::statusByte11);
+    const int status12 = byteAt(BridgeProtocol::statusByte12);
     EngineData &data = *backEnd->engineData;
-    data.vehicleSpeed = byteAt(VehicleSpeedByte);
-    data.engineSpeed = byteAt(EngineSpeedByte) * engineSpeedScale;
-    data.coolantTemp = coolantCurve(byteAt(CoolantByte));
+    data.vehicleSpeed = byteAt(BridgeProtocol::vehicleSpeedByte);
+    data.engineSpeed = byteAt(BridgeProtocol::engineSpeedByte) * BridgeProtocol::rpmPerEngineSpeedStep;
+    data.coolantTemp = coolantCurve(byteAt(BridgeProtocol::coolantByte));
     data.byte1Value = byteAt(1) * 0.125;
     data.byte2Value = byteAt(2) * 0.47 - 30.0;
     data.byte3Value = 0.0;
     data.byte7Value = byteAt(7) / 2;
     data.byte5Value = byteAt(5) / 1.535;
-    data.warmFlag = status11 & 0x02;
-    data.coldFlag = status11 & 0x01;
+    data.warmFlag = status11 & BridgeProtocol::warmBit;
+    data.coldFlag = status11 & BridgeProtocol::coldBit;
     data.byte11Bit4 = status11 & 0x10;
     data.byte11Bit5 = status11 & 0x20;
     data.byte11Bit6 = status11 & 0x40;
     data.byte12Bit0 = status12 & 0x01;
     data.byte12Bit1 = status12 & 0x02;
     data.byte12Bit2 = status12 & 0x04;
-    data.parkNeutralFlag = status12 & 0x08;
+    data.parkNeutralFlag = status12 & BridgeProtocol::parkNeutralBit;
     data.byte12Bit4 = status12 & 0x10;
     data.byte12Bit5 = status12 & 0x20;
     data.byte12Bit7 = status12 & 0x80;

@@ -29,6 +29,16 @@ constexpr char lineEnd[] = "\r\n";
 constexpr char serialMarker[] = "SN:";
 constexpr char ecuMarker[] = "ECU:";
 constexpr int minSerialParts = 4;
+// Where an ECU frame carries what the dashboard shows.
+constexpr int engineSpeedByte = 4;
+constexpr int coolantByte = 6;
+constexpr int vehicleSpeedByte = 8;
+constexpr int statusByte11 = 11;
+constexpr int statusByte12 = 12;
+constexpr int rpmPerEngineSpeedStep = 25;
+constexpr int coldBit = 0x01;
+constexpr int warmBit = 0x02;
+constexpr int parkNeutralBit = 0x08;
 // Unrecognised text kept while waiting for a marker; long enough for any split marker or line.
 constexpr int receiveBufferLimit = 4096;
 } // namespace BridgeProtocol

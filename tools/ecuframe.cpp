@@ -19,8 +19,9 @@ constexpr int lastRisingRaw = 245;
 
 QByteArray EcuFrame::bytes() const
 {
+    using namespace BridgeProtocol;
     QByteArray frame(byteCount, '\0');
-    frame[engineSpeedByte] = clampedByte((rpm + rpmPerStep / 2) / rpmPerStep);
+    frame[engineSpeedByte] = clampedByte((rpm + rpmPerEngineSpeedStep / 2) / rpmPerEngineSpeedStep);
     frame[coolantByte] = clampedByte(coolantRaw);
     frame[vehicleSpeedByte] = clampedByte(speedKph);
     frame[statusByte11] = static_cast<char>((cold ? coldBit : 0) | (warm ? warmBit : 0));

@@ -7,15 +7,6 @@
 struct EcuFrame
 {
     static constexpr int byteCount = 13;
-    static constexpr int engineSpeedByte = 4;
-    static constexpr int coolantByte = 6;
-    static constexpr int vehicleSpeedByte = 8;
-    static constexpr int statusByte11 = 11;
-    static constexpr int statusByte12 = 12;
-    static constexpr int rpmPerStep = 25;
-    static constexpr int coldBit = 0x01;
-    static constexpr int warmBit = 0x02;
-    static constexpr int parkNeutralBit = 0x08;
 
     int speedKph = 0;
     int rpm = 0;

@@ -1,5 +1,7 @@
 #include "optionsparser.h"
 
+#include "drivers.h"
+
 #include <QFileInfo>
 
 #include <iterator>
@@ -214,7 +216,7 @@ bool OptionsParser::readFrame()
     if (fieldsSet && parser.isSet(QStringLiteral("frame")))
         return fail(QStringLiteral("--frame cannot be combined with --speed, --rpm, --coolant-raw, --cold, --warm or --pn"));
     if (!readInteger(QStringLiteral("speed"), 0, 0xFF, &frame.speedKph)
-        || !readInteger(QStringLiteral("rpm"), 0, 0xFF * EcuFrame::rpmPerStep, &frame.rpm)
+        || !readInteger(QStringLiteral("rpm"), 0, 0xFF * BridgeProtocol::rpmPerEngineSpeedStep, &frame.rpm)
         || !readInteger(QStringLiteral("coolant-raw"), 0, 0xFF, &frame.coolantRaw))
         return false;
     frame.cold = parser.isSet(QStringLiteral("cold"));
