@@ -282,6 +282,11 @@ void Drivers::runPollTick()
 {
     if (hasBridgeAddress() && linkState->snField1.isEmpty())
         sendToBridge(QLatin1String(BridgeProtocol::probe));
+    countSilentTick();
+}
+
+void Drivers::countSilentTick()
+{
     if (++linkState->silentTicks > BridgeProtocol::maxSilentTicks)
         backEnd->markLinkLost();
 }

@@ -87,6 +87,7 @@ private:
     void decodeEcuFrame(const QString &text);
     void runDemoTick();
     void runPollTick();
+    void countSilentTick();
     bool inDemoMode() const;
 
     std::unique_ptr<LinkState> linkState;
