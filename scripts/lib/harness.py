@@ -265,7 +265,7 @@ class Session:
         self.pair_count = self.sim_count = 0
         # Files of an earlier run would pass for this run's records and screenshots.
         shutil.rmtree(workdir, ignore_errors=True)
-        os.makedirs(workdir)
+        os.makedirs(workdir, mode=0o700)  # also the programs' XDG_RUNTIME_DIR, which Qt wants private
 
     def __enter__(self):
         for signum in (signal.SIGTERM, signal.SIGHUP):
