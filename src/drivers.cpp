@@ -51,14 +51,16 @@ qint32 demoStep(qint32 value, qint32 step, qint32 ceiling)
 constexpr int longestMarkerStart =
     static_cast<int>(std::max(sizeof(BridgeProtocol::ecuMarker), sizeof(BridgeProtocol::serialMarker))) - 2;
 
-// Where a frame ends: at the first line end in [from, limit), else at `limit`.
+// Where a frame ends: at the first line end, CR or LF, in [from, limit), else at `limit`.
 int frameEnd(const QString &text, int from, int limit)
 {
-    const QChar *const begin = text.constData();
-    const QChar *const end = std::find_if(begin + from, begin + limit, [](QChar c) {
-        return c == QLatin1Char('\r') || c == QLatin1Char('\n');
-    });
-    return static_cast<int>(end - begin);
+    int end = limit;
+    for (const QLatin1Char lineEnd : {QLatin1Char('\r'), QLatin1Char('\n')}) {
+        const int found = text.indexOf(lineEnd, from);
+        if (found >= 0 && found < end)
+            end = found;
+    }
+    return end;
 }
 
 // The longest tail of `text` that a later datagram could complete into a marker.
@@ -154,27 +156,29 @@ void Drivers::decodeNewestFrame(int datagramStart)
     const QLatin1String marker(BridgeProtocol::ecuMarker);
     const int newest = buffer.lastIndexOf(marker);
     if (newest < 0) {
-        buffer = possibleMarkerStart(buffer.midRef(0));
+        buffer = possibleMarkerStart(QStringRef(&buffer));
         return;
     }
     // A frame kept open had no line end before this datagram.
     const auto endOfFrameAt = [&](int start, int limit) {
         return frameEnd(buffer, qMax(start + marker.size(), datagramStart), limit);
     };
-    int start = newest;
-    int end = endOfFrameAt(newest, buffer.size());
-    const bool newestOpen = end == buffer.size();
-    if (newestOpen) {
-        // Its marker ends the frame before it, if there is one.
-        start = newest > 0 ? buffer.lastIndexOf(marker, newest - 1) : -1;
-        end = start >= 0 ? endOfFrameAt(start, newest) : newest;
-    }
-    if (start >= 0 && !inDemoMode())
-        decodeEcuFrame(buffer.mid(start, end - start));
-    if (newestOpen)
+    const int newestEnd = endOfFrameAt(newest, buffer.size());
+    if (newestEnd < buffer.size()) {
+        // Past its end no marker is left; the frame is cut out in place, the usual case costs no copy.
+        const QString rest = possibleMarkerStart(buffer.midRef(newestEnd));
+        buffer.truncate(newestEnd);
         buffer.remove(0, newest);
-    else
-        buffer = possibleMarkerStart(buffer.midRef(end));
+        if (!inDemoMode())
+            decodeEcuFrame(buffer);
+        buffer = rest;
+        return;
+    }
+    // Still open: its marker ends the frame before it, if there is one.
+    const int previous = newest > 0 ? buffer.lastIndexOf(marker, newest - 1) : -1;
+    if (previous >= 0 && !inDemoMode())
+        decodeEcuFrame(buffer.mid(previous, endOfFrameAt(previous, newest) - previous));
+    buffer.remove(0, newest);
 }
 
 void Drivers::capReceiveBuffer()
