@@ -165,7 +165,7 @@ void Drivers::decodeNewestFrame(int datagramStart)
     };
     const int newestEnd = endOfFrameAt(newest, buffer.size());
     if (newestEnd < buffer.size()) {
-        // Past its end no marker is left; the frame is cut out in place, the usual case costs no copy.
+        // Nothing after its end holds a marker; cutting the frame out in place spares a copy.
         const QString rest = possibleMarkerStart(buffer.midRef(newestEnd));
         buffer.truncate(newestEnd);
         buffer.remove(0, newest);

@@ -64,8 +64,9 @@ QByteArrayList Scenario::datagramsBetween(qint64 previousMs, qint64 nowMs) const
 
     const QByteArray line = frameLineAt(nowMs);
     if (options.scenario == Kind::Split) {
-        const int frameIndex = int(nowMs / tickIntervalMs());
-        datagrams << (options.cuts.isEmpty() ? splitLine(line, options.parts, frameIndex) : cutLine(line, options.cuts));
+        const int frameNumber = int(nowMs / tickIntervalMs());
+        datagrams << (options.cuts.isEmpty() ? splitLine(line, options.parts, frameNumber)
+                                             : cutLine(line, options.cuts));
     } else if (options.scenario == Kind::Malformed) {
         const int variant = int((nowMs / tickIntervalMs()) % malformedVariants);
         datagrams << malformedLine(frameBytesAt(nowMs), variant);
