@@ -33,11 +33,12 @@ void receiveAll(BackEnd &backEnd, const QList<QByteArray> &datagrams)
 QStringList refreshesWhile(BackEnd &backEnd, const QList<QByteArray> &datagrams)
 {
     QStringList shown;
-    QObject::connect(&backEnd, &BackEnd::deviceInfoListChanged, &backEnd, [&] {
+    const QMetaObject::Connection recording = QObject::connect(&backEnd, &BackEnd::deviceInfoListChanged, [&] {
         shown << slotText(backEnd, VehicleSpeed) + QLatin1Char(' ') + slotText(backEnd, EngineSpeed) + " pn "
                      + slotText(backEnd, ParkNeutralStatus);
     });
     receiveAll(backEnd, datagrams);
+    QObject::disconnect(recording);
     shown.removeAll(QStringLiteral("0.00 0.00 pn 0")); // the link turning alive
     return shown;
 }
