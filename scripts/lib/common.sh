@@ -11,8 +11,9 @@ test_packages=(qml-module-qttest xvfb xauth xdotool imagemagick iproute2 util-li
                dpkg-dev desktop-file-utils icoutils librsvg2-bin binutils-mingw-w64-x86-64)
 # Reliability runs: valgrind over the back end, python3 senders for fault runs, clang's libFuzzer.
 test_packages+=(valgrind python3)
-# End-to-end runs: Debian's python3 with Xlib, for the window manager's close message.
-test_packages+=(python3-xlib)
+# End-to-end runs: Debian's python3 with Xlib, for the window manager's close message; the font
+# that the tiles' "Helvetica" resolves to, for the golden pictures.
+test_packages+=(python3-xlib fonts-urw-base35)
 fuzz_packages=(clang libclang-rt-14-dev)
 
 say() { printf 'motrel: %s\n' "$*" >&2; }

@@ -4,6 +4,7 @@
 usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR CASE
 """
 import os
+import shutil
 import sys
 import time
 
@@ -18,6 +19,10 @@ ANGLE_TOLERANCE = 2.5
 TIMING_SLACK = 0.25
 RENDER_SLACK = 0.5
 AWAY_FROM_TILES = (120, 580)
+GOLDEN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "golden")
+# A pixel counts as changed when a channel moves by more than this. Renderings of one build differ
+# by at most 4 on a few dozen antialiased edges; a change of the look moves far more than 16.
+GOLDEN_TOLERANCE = 16
 
 
 def fixed_frame(speed, rpm, raw=200, *flags):
@@ -47,6 +52,20 @@ def wait_for_rest(run, kph, rpm, timeout=8.0, name=None):
         time.sleep(0.2)
     run.screenshot("failed-rest")
     raise CheckFailed("needles at %s, expected %s (%s km/h, %s rpm)" % (seen, want, kph, rpm))
+
+
+def still_screenshot(run, kph, rpm, timeout=5.0):
+    """The screen once the needles rest at the reading and the last movement has run out."""
+    wait_for_rest(run, kph, rpm)
+    deadline = time.monotonic() + timeout
+    previous = run.screenshot()
+    while time.monotonic() < deadline:
+        time.sleep(0.5)
+        image = run.screenshot()
+        if image.data == previous.data:
+            return image
+        previous = image
+    raise CheckFailed("the scene still moves %.0f s after the needles reached the reading" % timeout)
 
 
 def expect_tiles(run, image, **expected):
@@ -223,6 +242,54 @@ def case_exit(run):
     run.close_window(dashboard.window)
     status = wait_exit(dashboard, 5)
     check(status == 0, "window close: Motrel ended with %s, expected 0" % status)
+
+
+# Name, screen, the simulator's stream and the reading it shows.
+GOLDEN_STATES = [
+    ("idle-1024x600", (1024, 600), ["-s", "listen"], 0, 0),
+    ("live-1024x600", (1024, 600), fixed_frame(120, 5500, 200, "cold", "warm", "pn"), 120, 5500),
+]
+
+
+def render_state(run, namespaces, size, stream, kph, rpm):
+    dash_ns, bridge_ns = namespaces
+    run.start_xvfb(*size)
+    sim = run.start_sim(bridge_ns, *stream)
+    dashboard = run.start_dashboard(dash_ns)
+    run.move_pointer(0, 0)  # off every tile, so none is lit by the pointer
+    image = still_screenshot(run, kph, rpm)
+    stop(dashboard)
+    stop(sim)
+    return image
+
+
+def case_golden(run):
+    """Each state's screen against its picture in golden/; MOTREL_GOLDEN=update rewrites those that differ."""
+    updating = os.environ.get("MOTREL_GOLDEN") == "update"
+    namespaces = run.namespace_pair()
+    differing = []
+    for name, size, stream, kph, rpm in GOLDEN_STATES:
+        fresh = render_state(run, namespaces, size, stream, kph, rpm)
+        golden = os.path.join(GOLDEN_DIR, name + ".png")
+        pixels, largest = (harness.image_difference(harness.Image.read(golden), fresh, GOLDEN_TOLERANCE)
+                           if os.path.exists(golden) else (fresh.width * fresh.height, 255))
+        log("%s: %d pixels differ by more than %d, largest channel difference %d"
+            % (name, pixels, GOLDEN_TOLERANCE, largest))
+        if not pixels:
+            continue
+        seen = os.path.join(run.workdir, name + "-seen.png")
+        difference = os.path.join(run.workdir, name + "-difference.png")
+        fresh.write(seen)
+        if os.path.exists(golden):
+            harness.sh("/usr/bin/compare", "-fuzz", "%.1f%%" % (GOLDEN_TOLERANCE / 2.55), golden, seen, difference,
+                       check_rc=False)
+        if updating:
+            os.makedirs(GOLDEN_DIR, exist_ok=True)
+            shutil.copyfile(seen, golden)
+        differing.append("%s: %d pixels differ from %s, see %s and %s" % (name, pixels, golden, seen, difference))
+    if updating:
+        log("rewritten: %s" % ("; ".join(differing) or "none"))
+    check(updating or not differing, "; ".join(differing))
 
 
 def split_pieces(sim):
