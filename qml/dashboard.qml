@@ -4,13 +4,20 @@ import QtQuick.Controls 1.4
 import QtQuick.Controls.Styles 1.4
 import QtQuick.Extras 1.4
 import vorel.wireless 1.0
+import QtQml 2.14
 
 Window {
     id: root
+    readonly property int windowedWidth: 1024
+    readonly property int windowedHeight: 600
+    readonly property bool fullScreen: visibility === Window.FullScreen
+    readonly property bool landscape: width > height
+
     visible: true
     visibility: "FullScreen"
-    width: 1024
-    height: 600
+    // Bound, not set, so that the size comes back whenever full screen ends.
+    width: windowedWidth
+    height: windowedHeight
     color: "#161616"
     title: "Motrel"
 
@@ -22,14 +29,24 @@ Window {
             root.close()
     }
 
+    // Without a window manager nobody resizes a full-screen window: it covers its screen itself,
+    // and follows the screen when it turns or changes size.
+    Binding on x { when: fullScreen; value: Screen.virtualX; restoreMode: Binding.RestoreBindingOrValue }
+    Binding on y { when: fullScreen; value: Screen.virtualY; restoreMode: Binding.RestoreBindingOrValue }
+    Binding on width { when: fullScreen; value: Screen.width; restoreMode: Binding.RestoreBindingOrValue }
+    Binding on height { when: fullScreen; value: Screen.height; restoreMode: Binding.RestoreBindingOrValue }
+
     ValueSource {
         id: valueSource
     }
 
     Item {
         id: container
+        // The gauge row is this many times as wide as it is high: the speedometer beside
+        // the chapter at 0.6 of its size. A narrower screen scales the row down to fit.
+        readonly property real rowAspect: 1.6
         width: root.width
-        height: Math.min(root.width, root.height)
+        height: root.landscape ? Math.min(root.height, root.width / rowAspect) : root.width
         anchors.centerIn: parent
 
         Row {
@@ -49,7 +66,7 @@ Window {
 
             TachometrChapter {
                 id: disp
-                visible: root.width > root.height
+                visible: root.landscape
                 height: container.height * 0.6 - gaugeRow.spacing
                 width: height
                 anchors.verticalCenter: parent.verticalCenter

@@ -1,4 +1,5 @@
 import QtQuick 2.2
+import QtQuick.Window 2.1
 import QtTest 1.2
 
 SceneTestCase {
@@ -25,9 +26,12 @@ SceneTestCase {
             { tag: "a square window hides the chapter", width: 800, height: 800,
               container: [0, 0, 800, 800], speedometer: [0, 0, 800, 800],
               chapter: null, rowWidth: 800 },
-            { tag: "1280x1024 lets the row reach past both sides", width: 1280, height: 1024,
-              container: [0, 0, 1280, 1024], speedometer: [-179.2, 0, 1024, 1024],
-              chapter: [870.4, 217.6, 588.8, 588.8], rowWidth: 1638.4 }
+            { tag: "1280x1024 scales the row down to the window's width", width: 1280, height: 1024,
+              container: [0, 112, 1280, 800], speedometer: [0, 112, 800, 800],
+              chapter: [825.6, 284.8, 454.4, 454.4], rowWidth: 1280 },
+            { tag: "1280x480 keeps the row as high as the window", width: 1280, height: 480,
+              container: [0, 0, 1280, 480], speedometer: [256, 0, 480, 480],
+              chapter: [761.6, 108.8, 262.4, 262.4], rowWidth: 768 }
         ]
     }
 
@@ -44,6 +48,20 @@ SceneTestCase {
         if (data.chapter) {
             fuzzyRect(sceneRect(tacho.parent), data.chapter, "chapter")
             fuzzyRect(sceneRect(tacho), data.chapter, "tachometer")
+        }
+    }
+
+    // Twice round, so that the windowed size cannot come from a value taken at the first switch.
+    function test_fullScreenCoversTheScreenAndWindowedIsNominal() {
+        createScene({})
+        for (var round = 0; round < 2; ++round) {
+            scene.visibility = Window.FullScreen
+            tryCompare(scene, "width", Screen.width)
+            tryCompare(scene, "height", Screen.height)
+            compare([scene.x, scene.y], [Screen.virtualX, Screen.virtualY])
+            scene.visibility = Window.Windowed
+            tryCompare(scene, "width", 1024)
+            tryCompare(scene, "height", 600)
         }
     }
 
