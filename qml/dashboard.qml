@@ -4,20 +4,20 @@ import QtQuick.Controls 1.4
 import QtQuick.Controls.Styles 1.4
 import QtQuick.Extras 1.4
 import vorel.wireless 1.0
-import QtQml 2.14
 
 Window {
     id: root
-    readonly property int windowedWidth: 1024
-    readonly property int windowedHeight: 600
     readonly property bool fullScreen: visibility === Window.FullScreen
     readonly property bool landscape: width > height
 
     visible: true
     visibility: "FullScreen"
-    // Bound, not set, so that the size comes back whenever full screen ends.
-    width: windowedWidth
-    height: windowedHeight
+    // Without a window manager nobody sizes a full-screen window: it covers its screen itself,
+    // and follows the screen when that turns or changes size.
+    x: Screen.virtualX
+    y: Screen.virtualY
+    width: fullScreen ? Screen.width : 1024
+    height: fullScreen ? Screen.height : 600
     color: "#161616"
     title: "Motrel"
 
@@ -28,13 +28,6 @@ Window {
         else if (buttonId === 5)
             root.close()
     }
-
-    // Without a window manager nobody resizes a full-screen window: it covers its screen itself,
-    // and follows the screen when it turns or changes size.
-    Binding on x { when: fullScreen; value: Screen.virtualX; restoreMode: Binding.RestoreBindingOrValue }
-    Binding on y { when: fullScreen; value: Screen.virtualY; restoreMode: Binding.RestoreBindingOrValue }
-    Binding on width { when: fullScreen; value: Screen.width; restoreMode: Binding.RestoreBindingOrValue }
-    Binding on height { when: fullScreen; value: Screen.height; restoreMode: Binding.RestoreBindingOrValue }
 
     ValueSource {
         id: valueSource

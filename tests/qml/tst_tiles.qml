@@ -161,8 +161,6 @@ SceneTestCase {
     function test_click_data() {
         // A touch screen's tap reaches the tile as the mouse click that Qt makes of it.
         return test_callback_data().concat([
-            { tag: "a tap on 4 WIFI asks for the demonstration once", buttonId: 4, demands: 1, closes: false,
-              tap: true },
             { tag: "a tap on 5 EXIT closes the window", buttonId: 5, demands: 0, closes: true, tap: true }
         ])
     }
