@@ -232,26 +232,23 @@ SCREENS = [(800, 480, None), (1024, 600, None), (1280, 480, None), (1920, 720, N
            (480, 800, None), (600, 1024, None), (800, 480, "openbox"), (1024, 768, "matchbox")]
 
 
-def wait_for_full_screen(run, dashboard, screen):
-    deadline = time.monotonic() + 5
-    while run.window_geometry(dashboard.window) != screen and time.monotonic() < deadline:
-        time.sleep(0.1)
-    check(run.window_geometry(dashboard.window) == screen,
-          "window %s on a screen of %s" % (run.window_geometry(dashboard.window), screen))
-
-
-def wait_for_scene(run, name):
-    """A screenshot with every gauge's needle where the layout puts it, and the background in the corners."""
+def wait_for_scene(run, dashboard, name):
+    """A screenshot once the window covers its screen, the needles lie where the layout puts them
+    and the corners show the background."""
     geometry = run.geometry
+    screen = (0, 0, geometry.width, geometry.height)
     gauges = [geometry.speedo] + ([geometry.tacho] if geometry.landscape else [])
-    deadline = time.monotonic() + 3
+    deadline = time.monotonic() + 5
     while True:
+        window = run.window_geometry(dashboard.window)
         image = run.screenshot(name)
         needles = [needle_angle(image, gauge) for gauge in gauges]
-        corners = [colour_name(image.pixel(x, y)) for x in (1, geometry.width - 2) for y in (1, geometry.height - 2)]
-        if None not in needles and corners == ["background"] * 4:
+        corners = [colour_name(image.pixel(x, y))
+                   for x in (1, geometry.width - 2) for y in (1, geometry.height - 2)]
+        if window == screen and None not in needles and corners == ["background"] * 4:
             return image
-        check(time.monotonic() < deadline, "%s: needles %s, corners %s" % (name, needles, corners))
+        check(time.monotonic() < deadline,
+              "%s: window %s, needles %s, corners %s" % (name, window, needles, corners))
         time.sleep(0.2)
 
 
@@ -261,8 +258,7 @@ def case_screens(run):
         name = "%dx%d-%s" % (width, height, window_manager or "no-wm")
         run.start_xvfb(width, height, window_manager)
         dashboard = run.start_dashboard(dash_ns)
-        wait_for_full_screen(run, dashboard, (0, 0, width, height))
-        image = wait_for_scene(run, name)
+        image = wait_for_scene(run, dashboard, name)
         if run.geometry.landscape:
             expect_tiles(run, image, EXIT="blue")
             run.click(*run.geometry.tile_centre("EXIT"))
