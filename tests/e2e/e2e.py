@@ -35,13 +35,14 @@ def gauge_reading(run, image):
 
 
 def wait_for_rest(run, kph, rpm, timeout=8.0, name=None):
-    """Waits until both needles point at the reading and stay there across two screenshots."""
-    want = (speed_angle(kph), rpm_angle(rpm))
+    """Waits until the needles shown point at the reading and stay there across two screenshots."""
+    gauges = [gauge for gauge in (run.geometry.speedo, run.geometry.tacho) if gauge]  # no tachometer in portrait
+    want = (speed_angle(kph), rpm_angle(rpm))[:len(gauges)]
     deadline = time.monotonic() + timeout
     seen, streak = None, 0
     while time.monotonic() < deadline:
         image = run.screenshot()
-        seen = gauge_reading(run, image)
+        seen = [needle_angle(image, gauge) for gauge in gauges]
         on_target = all(angle is not None and abs(angle - target) <= ANGLE_TOLERANCE
                         for angle, target in zip(seen, want))
         streak = streak + 1 if on_target else 0
@@ -248,6 +249,7 @@ def case_exit(run):
 GOLDEN_STATES = [
     ("idle-1024x600", (1024, 600), ["-s", "listen"], 0, 0),
     ("live-1024x600", (1024, 600), fixed_frame(120, 5500, 200, "cold", "warm", "pn"), 120, 5500),
+    ("live-600x1024", (600, 1024), fixed_frame(120, 5500, 200, "cold", "warm", "pn"), 120, 5500),
 ]
 
 
