@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""End-to-end cases: the real Motrel against bridgesim across a veth pair, seen through Xvfb.
+"""End-to-end cases: the real Motrel against bridgesim in a namespace pair, seen through Xvfb.
 
 usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR CASE
 """
@@ -7,11 +7,10 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
 import harness  # noqa: E402
-from harness import (BRIDGE_ADDR, DASHBOARD_ADDR, PROBE, REPLY, SPEEDO, TACHO, CheckFailed, check,
-                     colour_name, log, needle_angle, read_record, rpm_angle, speed_angle, stop, tile_centre,
-                     tile_fill, tile_rect, wait_exit)
+from harness import (BRIDGE_ADDR, DASHBOARD_ADDR, PROBE, REPLY, CheckFailed, check, colour_name, log,  # noqa: E402
+                     needle_angle, read_record, rpm_angle, speed_angle, stop, tile_fill, wait_exit)
 
 TICK = 1.2
 ANGLE_TOLERANCE = 2.5
@@ -26,10 +25,8 @@ def fixed_frame(speed, rpm, raw=200, *flags):
         ["--" + flag for flag in flags]
 
 
-def gauge_reading(image):
-    speed = needle_angle(image, SPEEDO)
-    rpm = needle_angle(image, TACHO)
-    return speed, rpm
+def gauge_reading(run, image):
+    return needle_angle(image, run.geometry.speedo), needle_angle(image, run.geometry.tacho)
 
 
 def wait_for_rest(run, kph, rpm, timeout=8.0, name=None):
@@ -39,7 +36,7 @@ def wait_for_rest(run, kph, rpm, timeout=8.0, name=None):
     seen, streak = None, 0
     while time.monotonic() < deadline:
         image = run.screenshot()
-        seen = gauge_reading(image)
+        seen = gauge_reading(run, image)
         on_target = all(angle is not None and abs(angle - target) <= ANGLE_TOLERANCE
                         for angle, target in zip(seen, want))
         streak = streak + 1 if on_target else 0
@@ -52,8 +49,8 @@ def wait_for_rest(run, kph, rpm, timeout=8.0, name=None):
     raise CheckFailed("needles at %s, expected %s (%s km/h, %s rpm)" % (seen, want, kph, rpm))
 
 
-def expect_tiles(image, **expected):
-    actual = {name: colour_name(tile_fill(image, name.replace("PN", "P/N"))) for name in expected}
+def expect_tiles(run, image, **expected):
+    actual = {name: colour_name(tile_fill(image, run.geometry, name.replace("PN", "P/N"))) for name in expected}
     check(actual == expected, "tiles %s, expected %s" % (actual, expected))
 
 
@@ -114,7 +111,7 @@ def case_probing(run):
         colours = set()
         until = time.monotonic() + 4 * TICK + 0.3
         while time.monotonic() < until:
-            colours.add(colour_name(tile_fill(run.screenshot(), "WIFI")))
+            colours.add(colour_name(tile_fill(run.screenshot(), run.geometry, "WIFI")))
             time.sleep(0.3)
         check(not records(sim, "in"), "host %s sent %s" % (host, records(sim, "in")))
         # A probe to 192.168.4.1 from 192.168.4.1 would come straight back and light WIFI.
@@ -128,15 +125,15 @@ def case_display(run):
     sim = run.start_sim(bridge_ns, *fixed_frame(120, 3000, 200, "cold", "pn"))
     run.start_dashboard(dash_ns)
     image = wait_for_rest(run, 120, 3000, name="display-120")
-    expect_tiles(image, CLD="blue", WRM="dark", COOLANT="dark", PN="blue", WIFI="blue", EXIT="blue")
+    expect_tiles(run, image, CLD="blue", WRM="dark", COOLANT="dark", PN="blue", WIFI="blue", EXIT="blue")
 
     sim = restart_sim(run, sim, bridge_ns, *fixed_frame(40, 5500, 220, "warm"))
     image = wait_for_rest(run, 40, 5500, name="display-40")
-    expect_tiles(image, CLD="dark", WRM="blue", COOLANT="dark", PN="dark", WIFI="blue")
+    expect_tiles(run, image, CLD="dark", WRM="blue", COOLANT="dark", PN="dark", WIFI="blue")
 
     # The coolant label shows the curve's value cut to a whole number: equal labels, equal pixels.
     labels = {}
-    left, top, right, bottom = tile_rect("COOLANT")
+    left, top, right, bottom = run.geometry.tile_rect("COOLANT")
     for raw in (3, 210, 211, 79, 81, 82, 199, 200, 201):
         sim = restart_sim(run, sim, bridge_ns, *fixed_frame(40, 5500, raw, "warm"))
         time.sleep(1.0)
@@ -155,7 +152,7 @@ def case_display(run):
     shots = []
     while time.monotonic() < last + 6.0 + RENDER_SLACK + 1.5:
         started = time.monotonic()
-        colour = colour_name(tile_fill(run.screenshot(), "WIFI"))
+        colour = colour_name(tile_fill(run.screenshot(), run.geometry, "WIFI"))
         shots.append((started, time.monotonic(), colour))
         if colour == "dark":
             break
@@ -174,9 +171,9 @@ def case_demo(run):
     run.start_sim(bridge_ns, *fixed_frame(30, 1500))
     run.start_dashboard(dash_ns)
     image = wait_for_rest(run, 30, 1500)
-    expect_tiles(image, CLD="dark", WRM="dark", PN="dark")
+    expect_tiles(run, image, CLD="dark", WRM="dark", PN="dark")
 
-    x, y = tile_centre("WIFI")
+    x, y = run.geometry.tile_centre("WIFI")
     for _ in range(4):
         run.click(x, y)
         time.sleep(0.2)
@@ -184,7 +181,7 @@ def case_demo(run):
     clicked = time.monotonic()
 
     def reading():
-        speed, rpm = gauge_reading(run.screenshot())
+        speed, rpm = gauge_reading(run, run.screenshot())
         check(speed is not None and rpm is not None, "a needle is missing")
         return (speed + 145.0) / 290.0 * 180.0, (rpm + 145.0) / 290.0 * 8000.0
 
@@ -209,7 +206,7 @@ def case_demo(run):
     check(min(rpms) >= 4300 and max(rpms) <= 5150, "engine speed left 4500..5000: %s" % rpms)
     check(max(rpms) - min(rpms) >= 250, "engine speed does not oscillate: %s" % rpms)
     # The frames still arriving say 30 km/h and no flags; the demonstration's flags show instead.
-    expect_tiles(run.screenshot("demo"), CLD="blue", WRM="blue", PN="blue", WIFI="blue")
+    expect_tiles(run, run.screenshot("demo"), CLD="blue", WRM="blue", PN="blue", WIFI="blue")
 
 
 def case_exit(run):
@@ -217,7 +214,7 @@ def case_exit(run):
     run.start_sim(bridge_ns)
     dashboard = run.start_dashboard(dash_ns)
     time.sleep(2.5)
-    run.click(*tile_centre("EXIT"))
+    run.click(*run.geometry.tile_centre("EXIT"))
     status = wait_exit(dashboard, 5)
     check(status == 0, "EXIT: Motrel ended with %s, expected 0" % status)
 
@@ -240,7 +237,7 @@ def case_split_reident(run):
     wait_for_rest(run, 80, 2500, name="split")
     for _ in range(4):
         image = wait_for_rest(run, 80, 2500, timeout=1.5)
-        expect_tiles(image, CLD="dark", WRM="blue", PN="dark", WIFI="blue")
+        expect_tiles(run, image, CLD="dark", WRM="blue", PN="dark", WIFI="blue")
         time.sleep(0.3)
     check(len(split_pieces(sim)) > 20, "the simulator did not split its frames")
 
@@ -253,13 +250,13 @@ def case_split_reident(run):
     check(len(split_pieces(sim)) > 20, "the simulator did not split its frames")
     time.sleep(1.2)
     image = wait_for_rest(run, 60, 4000, timeout=2.5, name="split-settled")
-    expect_tiles(image, CLD="blue", WRM="dark", PN="dark")
+    expect_tiles(run, image, CLD="blue", WRM="dark", PN="dark")
 
     sim = restart_sim(run, sim, bridge_ns, "-s", "reident", "--every", "1.5",
                       *fixed_frame(150, 6000, 230, "cold", "pn")[2:])
     time.sleep(5)
     image = wait_for_rest(run, 150, 6000, name="reident")
-    expect_tiles(image, CLD="blue", WRM="dark", PN="blue", WIFI="blue")
+    expect_tiles(run, image, CLD="blue", WRM="dark", PN="blue", WIFI="blue")
     identifications = [t for t, _, data in records(sim, "out") if data.startswith(b"SN:")]
     replies = [t for t, _, _ in records(sim, "in", REPLY)]
     check(len(identifications) >= 3, "only %d identifications mid-stream" % len(identifications))
@@ -268,4 +265,4 @@ def case_split_reident(run):
 
 
 if __name__ == "__main__":
-    sys.exit(harness.main(globals()))
+    sys.exit(harness.run_case(globals()))

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Fault runs: the real Motrel against a faulty or hostile bridge across a veth pair, under Xvfb.
+"""Fault runs: the real Motrel against a faulty or hostile bridge in a namespace pair, under Xvfb.
 
 usage: faults.py --motrel PATH --workdir DIR CASE
 """
@@ -8,9 +8,10 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts", "lib"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import harness  # noqa: E402
-from harness import CheckFailed, check, colour_name, log, tile_centre, tile_fill, wait_exit  # noqa: E402
+from harness import CheckFailed, check, colour_name, log, tile_fill, wait_exit  # noqa: E402
 from e2e import wait_for_rest  # noqa: E402
 
 SENDER = os.path.join(HERE, "sender.py")
@@ -27,8 +28,8 @@ FLOOD_RSS_GROWTH_LIMIT_KIB = 64 * 1024
 
 
 def start_sender(run, namespace, *args):
-    process = run.spawn(["ip", "netns", "exec", namespace, "/usr/bin/python3", SENDER] + [str(a) for a in args],
-                        "sender-%s-%d" % (args[0], len(run.processes)))
+    process = run.spawn(["/usr/bin/python3", SENDER] + [str(a) for a in args],
+                        "sender-%s-%d" % (args[0], len(run.processes)), namespace=namespace)
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline:
         if "ready" in sender_output(process):
@@ -52,7 +53,7 @@ def stop_process(run, process):
 
 def wifi(run):
     # The pointer rests mid-screen, clear of the tiles, until EXIT is clicked.
-    return colour_name(tile_fill(run.screenshot(), "WIFI"))
+    return colour_name(tile_fill(run.screenshot(), run.geometry, "WIFI"))
 
 
 def wait_for_wifi(run, wanted, timeout):
@@ -68,7 +69,7 @@ def wait_for_wifi(run, wanted, timeout):
 def click_exit_and_wait(run, dashboard):
     """A crash at any earlier point shows here too, as an exit status other than 0."""
     clicking = time.monotonic()
-    run.click(*tile_centre("EXIT"))
+    run.click(*run.geometry.tile_centre("EXIT"))
     status = wait_exit(dashboard, EXIT_LIMIT)
     check(status == 0, "EXIT left Motrel with %s after %.1f s" % (status, time.monotonic() - clicking))
     log("Motrel ended with 0, %.2f s after the click on EXIT began" % (time.monotonic() - clicking))
@@ -88,8 +89,8 @@ def case_port_taken(run):
     start_sender(run, dash_ns, "hold")
     dashboard = run.start_dashboard(dash_ns)
     image = wait_for_rest(run, 0, 0, name="port-taken")
-    check(colour_name(tile_fill(image, "EXIT")) == "blue", "EXIT tile not lit with the port taken")
-    check(colour_name(tile_fill(image, "WIFI")) == "dark", "WIFI lit without a bridge")
+    check(colour_name(tile_fill(image, run.geometry, "EXIT")) == "blue", "EXIT tile not lit with the port taken")
+    check(colour_name(tile_fill(image, run.geometry, "WIFI")) == "dark", "WIFI lit without a bridge")
     click_exit_and_wait(run, dashboard)
 
 
@@ -99,7 +100,7 @@ def case_bridge_vanishes(run):
     dashboard = run.start_dashboard(dash_ns)
     time.sleep(LINK_LOSS_LIMIT)
     image = wait_for_rest(run, 0, 0, name="silent")
-    check(colour_name(tile_fill(image, "WIFI")) == "dark", "WIFI lit though the bridge never spoke")
+    check(colour_name(tile_fill(image, run.geometry, "WIFI")) == "dark", "WIFI lit though the bridge never spoke")
 
     sender = start_sender(run, bridge_ns, "frames", 120, 3000)
     wait_for_rest(run, 120, 3000, name="driving")
@@ -155,4 +156,4 @@ def case_flood(run):
 
 
 if __name__ == "__main__":
-    sys.exit(harness.main(globals(), needs_bridgesim=False))
+    sys.exit(harness.run_case(globals(), needs_bridgesim=False))

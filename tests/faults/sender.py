@@ -7,7 +7,7 @@ usage: sender.py frames SPEED RPM              ECU frames at 10 per second until
                                                then one frame, repeated for a second
        sender.py hold                          keep UDP port 35000 bound (run on the dashboard's side)
 
-Sends only to the dashboard's address on the veth pair. Prints "ready" once bound and
+Sends only to the dashboard's address in the namespace pair. Prints "ready" once bound and
 "done N" when it has sent everything; datagrams it receives go to stdout as "got HEX".
 """
 import itertools

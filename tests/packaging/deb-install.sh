@@ -19,8 +19,8 @@ if [ -z "${MOTREL_PACKAGE_TEST_NET:-}" ]; then
 fi
 # And a private X server of the dashboard's nominal size.
 if [ -z "${MOTREL_PACKAGE_TEST_X:-}" ]; then
-    export MOTREL_PACKAGE_TEST_X=private XVFB_SCREEN=1024x600x24
-    exec "$(dirname "$0")/../common/with-xvfb.sh" "$0" "$@"
+    export MOTREL_PACKAGE_TEST_X=private
+    exec /usr/bin/python3 "$(dirname "$0")/../../scripts/lib/harness.py" with-xvfb --size 1024x600 -- "$0" "$@"
 fi
 
 deb=$(realpath "$(the_deb "$1")")
