@@ -81,7 +81,7 @@ done
 # The EXIT tile is the lower right one; its middle at 1024 x 600.
 exit_x=931 exit_y=533
 status=""
-for _ in 1 2 3; do
+for _ in $(seq 10); do
     sleep 1
     xdotool mousemove "$exit_x" "$exit_y" click 1 || true
     for _ in $(seq 30); do
