@@ -7,12 +7,14 @@ build_dir=${MOTREL_BUILD_DIR:-$top/build}
 build_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools fonts-dejavu-core)
 run_packages=(qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
               qml-module-qtquick-extras qml-module-qtgraphicaleffects iproute2)
-test_packages=(qml-module-qttest xvfb xauth xdotool imagemagick iproute2 util-linux libbenchmark-dev
+# The dashboard on a private virtual screen, seen and clicked: pictures, end-to-end runs.
+virtual_screen_packages=(xvfb xauth xdotool imagemagick util-linux python3-xlib)
+test_packages=(qml-module-qttest "${virtual_screen_packages[@]}" iproute2 libbenchmark-dev
                dpkg-dev desktop-file-utils icoutils librsvg2-bin binutils-mingw-w64-x86-64)
 # Reliability runs: valgrind over the back end, python3 senders for fault runs, clang's libFuzzer.
 test_packages+=(valgrind python3)
-# End-to-end runs: Debian's python3 with Xlib, for the window manager's close message.
-test_packages+=(python3-xlib)
+# End-to-end runs full screen under the window managers of small kiosks too.
+test_packages+=(openbox matchbox-window-manager)
 fuzz_packages=(clang libclang-rt-14-dev)
 # ARM builds for small boards, cross-compiled here and run under qemu-user.
 cross_arches=(arm64 armhf)
@@ -64,6 +66,18 @@ cross_packages() {
 }
 
 cross_build_dir() { echo "$top/build-$1"; }
+
+# scripts/lib/livedrive.py as root: the simulated drive in a pair of network namespaces, the
+# programs as the calling user. Usage: livedrive [NAME=VALUE...] -- LIVEDRIVE OPTIONS...
+livedrive() {
+    local environment=()
+    while [ "$1" != -- ]; do environment+=("$1"); shift; done
+    shift
+    say "the simulated bridge needs two network namespaces, which takes root"
+    [ "$(id -u)" -eq 0 ] || say "sudo may ask for your password"
+    as_root env "${environment[@]}" /usr/bin/python3 "$top/scripts/lib/livedrive.py" \
+        --motrel "$build_dir/Motrel" --bridgesim "$build_dir/tools/bridgesim" --user "${SUDO_USER:-$(id -un)}" "$@"
+}
 
 build() {
     cmake -S "$top" -B "$build_dir" "$@"

@@ -45,6 +45,9 @@ LOWER_ROW_MARGIN = 0.1     # of the chapter's side, below the tachometer
 TILE_PLACES = {"CLD": (0, "upper"), "WRM": (1, "upper"), "COOLANT": (2, "upper"),
                "P/N": (0, "lower"), "WIFI": (1, "lower"), "EXIT": (2, "lower")}
 
+# The namespace= of a process that gets a network namespace of its own holding only loopback.
+LOOPBACK_ONLY = "loopback-only"
+
 NAME_PREFIX = "mt-"
 STALE_NAME = re.compile(r"^mt-[a-z0-9]+-(\d+)-[bd]\d+$")
 PR_SET_PDEATHSIG = 1
@@ -262,7 +265,7 @@ class Session:
         self.pair_count = self.sim_count = 0
         # Files of an earlier run would pass for this run's records and screenshots.
         shutil.rmtree(workdir, ignore_errors=True)
-        os.makedirs(workdir)
+        os.makedirs(workdir, mode=0o700)  # also the programs' XDG_RUNTIME_DIR, which Qt wants private
 
     def __enter__(self):
         for signum in (signal.SIGTERM, signal.SIGHUP):
@@ -308,6 +311,8 @@ class Session:
         """The command that runs ARGS in NAMESPACE (None: here), as the session's user, with ENV added."""
         environment = ["env"] + ["%s=%s" % item for item in (env or {}).items()]
         inner = self.as_user + environment + list(args)
+        if namespace == LOOPBACK_ONLY:
+            return ["unshare", "-n", "--", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + inner
         return (["ip", "netns", "exec", namespace] if namespace else []) + inner
 
     # Processes

@@ -240,6 +240,54 @@ def case_arch(run):
     check(status == 0, "EXIT: Motrel ended with %s, expected 0" % status)
 
 
+# Car panels: bar panels, 15:9, 16:9, 16:10, 4:3 and 5:4, portrait; without a window manager
+# (xinit straight into the program) and under two.
+SCREENS = [(800, 480, None), (1024, 600, None), (1280, 480, None), (1920, 720, None), (1280, 720, None),
+           (1280, 800, None), (1920, 1080, None), (800, 600, None), (1024, 768, None), (1280, 1024, None),
+           (480, 800, None), (600, 1024, None), (800, 480, "openbox"), (1024, 768, "matchbox")]
+
+
+def wait_for_scene(run, dashboard, name):
+    """A screenshot once the window covers its screen, the needles lie where the layout puts them
+    and the corners show the background."""
+    geometry = run.geometry
+    screen = (0, 0, geometry.width, geometry.height)
+    gauges = [geometry.speedo] + ([geometry.tacho] if geometry.landscape else [])
+    deadline = time.monotonic() + 5
+    while True:
+        window = run.window_geometry(dashboard.window)
+        image = run.screenshot(name)
+        needles = [needle_angle(image, gauge) for gauge in gauges]
+        corners = [colour_name(image.pixel(x, y))
+                   for x in (1, geometry.width - 2) for y in (1, geometry.height - 2)]
+        if window == screen and None not in needles and corners == ["background"] * 4:
+            return image
+        check(time.monotonic() < deadline,
+              "%s: window %s, needles %s, corners %s" % (name, window, needles, corners))
+        time.sleep(0.2)
+
+
+def case_screens(run):
+    dash_ns, _ = run.namespace_pair()
+    for width, height, window_manager in SCREENS:
+        name = "%dx%d-%s" % (width, height, window_manager or "no-wm")
+        run.start_xvfb(width, height, window_manager)
+        dashboard = run.start_dashboard(dash_ns)
+        image = wait_for_scene(run, dashboard, name)
+        if run.geometry.landscape:
+            expect_tiles(run, image, EXIT="blue")
+            run.click(*run.geometry.tile_centre("EXIT"))
+        else:
+            blue = [(x, y) for x in range(0, width, 4) for y in range(0, height, 4)
+                    if colour_name(image.pixel(x, y)) == "blue"]
+            check(not blue, "%s: a tile shows at %s" % (name, blue[:1]))
+            run.close_window(dashboard.window)
+        status = wait_exit(dashboard, 5)
+        check(status == 0, "%s: Motrel ended with %s, expected 0" % (name, status))
+        log("%s: full screen, %s" % (name, "both gauges, EXIT in place" if run.geometry.landscape
+                                     else "the speedometer alone"))
+
+
 def split_pieces(sim):
     return [data for _, _, data in records(sim, "out") if data and not data.startswith((b"ECU:", b"SN:"))]
 
