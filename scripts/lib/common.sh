@@ -18,6 +18,8 @@ test_packages+=(openbox matchbox-window-manager)
 # The font that the tiles' "Helvetica" resolves to, for the golden pictures.
 test_packages+=(fonts-urw-base35)
 fuzz_packages=(clang libclang-rt-14-dev)
+# ARM builds for small boards, cross-compiled here and run under qemu-user.
+cross_arches=(arm64 armhf)
 
 say() { printf 'motrel: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
@@ -44,6 +46,28 @@ ensure_packages() {
     as_root apt-get update
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
+
+# Lets apt install packages of ARCH beside this machine's own (Debian multiarch).
+ensure_architecture() {
+    local arch=$1
+    [ "$arch" = "$(dpkg --print-architecture)" ] && return 0
+    dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
+    say "adding the $arch architecture to dpkg"
+    as_root dpkg --add-architecture "$arch"
+    as_root apt-get update
+}
+
+# What a cross build for ARCH needs: the cross compiler, the target's Qt and QML
+# modules from multiarch, and qemu-user to run the result here.
+cross_packages() {
+    local arch=$1 package
+    printf '%s\n' "g++-$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)" qemu-user-static
+    for package in qtbase5-dev qtdeclarative5-dev "${run_packages[@]}"; do
+        [ "$package" = iproute2 ] || printf '%s:%s\n' "$package" "$arch"
+    done
+}
+
+cross_build_dir() { echo "$top/build-$1"; }
 
 # scripts/lib/livedrive.py as root: the simulated drive in a pair of network namespaces, the
 # programs as the calling user. Usage: livedrive [NAME=VALUE...] -- LIVEDRIVE OPTIONS...

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """End-to-end cases: the real Motrel against bridgesim in a namespace pair, seen through Xvfb.
 
-usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR CASE
+usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR [--launcher EMULATOR] CASE
 """
 import os
 import shutil
@@ -141,16 +141,22 @@ def case_probing(run):
         log("host %s: no probe" % host)
 
 
-def case_display(run):
+def show_two_frames(run, launcher=(), timeout=8.0):
+    """The dashboard shows one frame, then another; returns (dashboard, simulator, bridge namespace)."""
     dash_ns, bridge_ns = run.namespace_pair()
     sim = run.start_sim(bridge_ns, *fixed_frame(120, 3000, 200, "cold", "pn"))
-    run.start_dashboard(dash_ns)
-    image = wait_for_rest(run, 120, 3000, name="display-120")
+    dashboard = run.start_dashboard(dash_ns, launcher=launcher, timeout=20 + timeout)
+    image = wait_for_rest(run, 120, 3000, timeout, name="display-120")
     expect_tiles(run, image, CLD="blue", WRM="dark", COOLANT="dark", PN="blue", WIFI="blue", EXIT="blue")
 
     sim = restart_sim(run, sim, bridge_ns, *fixed_frame(40, 5500, 220, "warm"))
-    image = wait_for_rest(run, 40, 5500, name="display-40")
+    image = wait_for_rest(run, 40, 5500, timeout, name="display-40")
     expect_tiles(run, image, CLD="dark", WRM="blue", COOLANT="dark", PN="dark", WIFI="blue")
+    return dashboard, sim, bridge_ns
+
+
+def case_display(run):
+    _, sim, bridge_ns = show_two_frames(run)
 
     # The coolant label shows the curve's value cut to a whole number: equal labels, equal pixels.
     labels = {}
@@ -302,6 +308,15 @@ def case_golden(run):
     check(not differing, "; ".join(differing))
 
 
+def case_arch(run):
+    """A build for another processor (--motrel) through its emulator (--launcher), slowly."""
+    check(run.options.launcher, "the arch case needs --launcher")
+    dashboard, _, _ = show_two_frames(run, launcher=(run.options.launcher,), timeout=40.0)
+    run.click(*run.geometry.tile_centre("EXIT"))
+    status = wait_exit(dashboard, 20)
+    check(status == 0, "EXIT: Motrel ended with %s, expected 0" % status)
+
+
 # Car panels: bar panels, 15:9, 16:9, 16:10, 4:3 and 5:4, portrait; without a window manager
 # (xinit straight into the program) and under two.
 SCREENS = [(800, 480, None), (1024, 600, None), (1280, 480, None), (1920, 720, None), (1280, 720, None),
@@ -390,4 +405,4 @@ def case_split_reident(run):
 
 
 if __name__ == "__main__":
-    sys.exit(harness.run_case(globals()))
+    sys.exit(harness.run_case(globals(), extra_options=[("--launcher", "emulator of the executable, for arch")]))
