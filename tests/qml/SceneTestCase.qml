@@ -107,11 +107,11 @@ TestCase {
         return (value < 16 ? "0" : "") + value.toString(16).toUpperCase()
     }
 
-    // An ECU frame: speed in byte 8, engine speed / 25 in byte 4, coolant byte 6 (0xC8 reads 53ºC),
-    // status bytes 11 and 12.
+    // An ECU frame as the bridge sends it, line end included: speed in byte 8, engine speed / 25
+    // in byte 4, coolant byte 6 (0xC8 reads 53ºC), status bytes 11 and 12.
     function ecuFrame(kph, rpm, status11, status12) {
         var bytes = [0, 0, 0, 0, rpm / 25, 0, 0xC8, 0, kph, 0, 0, status11 || 0, status12 || 0]
-        return "ECU: " + bytes.map(hexByte).join(" ")
+        return "ECU: " + bytes.map(hexByte).join(" ") + "\r\n"
     }
 
     function receive(kph, rpm, status11, status12) {
