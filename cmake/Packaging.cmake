@@ -55,4 +55,16 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-controls, \
 qml-module-qtquick-extras, qml-module-qtgraphicaleffects, fonts-dejavu-core")
 set(CPACK_STRIP_FILES ON)
+# A cross build is packaged for its target: dpkg-shlibdeps reads the target's
+# objdump and libraries when cpack runs with DEB_HOST_ARCH set.
+if(CMAKE_CROSSCOMPILING)
+    execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                    OUTPUT_VARIABLE MOTREL_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT MOTREL_DEB_ARCH)
+        message(FATAL_ERROR "dpkg-architecture knows no Debian architecture for ${CMAKE_LIBRARY_ARCHITECTURE}")
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${MOTREL_DEB_ARCH})
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/CPackTarget.cmake)
+    file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "set(ENV{DEB_HOST_ARCH} ${MOTREL_DEB_ARCH})\n")
+endif()
 include(CPack)

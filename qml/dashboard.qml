@@ -7,10 +7,17 @@ import vorel.wireless 1.0
 
 Window {
     id: root
+    readonly property bool fullScreen: visibility === Window.FullScreen
+    readonly property bool landscape: width > height
+
     visible: true
     visibility: "FullScreen"
-    width: 1024
-    height: 600
+    // Without a window manager nobody sizes a full-screen window: it covers its screen itself,
+    // and follows the screen when that turns or changes size.
+    x: Screen.virtualX
+    y: Screen.virtualY
+    width: fullScreen ? Screen.width : 1024
+    height: fullScreen ? Screen.height : 600
     color: "#161616"
     title: "Motrel"
 
@@ -28,8 +35,11 @@ Window {
 
     Item {
         id: container
+        // The gauge row is this many times as wide as it is high: the speedometer beside
+        // the chapter at 0.6 of its size. A narrower screen scales the row down to fit.
+        readonly property real rowAspect: 1.6
         width: root.width
-        height: Math.min(root.width, root.height)
+        height: root.landscape ? Math.min(root.height, root.width / rowAspect) : root.width
         anchors.centerIn: parent
 
         Row {
@@ -49,7 +59,7 @@ Window {
 
             TachometrChapter {
                 id: disp
-                visible: root.width > root.height
+                visible: root.landscape
                 height: container.height * 0.6 - gaugeRow.spacing
                 width: height
                 anchors.verticalCenter: parent.verticalCenter

@@ -8,6 +8,8 @@
 #include <QUdpSocket>
 #include <QVector>
 
+#include <algorithm>
+
 namespace {
 
 // Piecewise-linear map of the raw coolant byte: slope × raw − offset up to `last`.
@@ -43,6 +45,34 @@ constexpr double demoCoolantTemp = 85.0;
 qint32 demoStep(qint32 value, qint32 step, qint32 ceiling)
 {
     return value < ceiling ? value + step : value - step;
+}
+
+// The most a marker split across datagrams can leave of itself in the first one.
+constexpr int longestMarkerStart =
+    static_cast<int>(std::max(sizeof(BridgeProtocol::ecuMarker), sizeof(BridgeProtocol::serialMarker))) - 2;
+
+// Where a frame ends: at the first line end, CR or LF, in [from, limit), else at `limit`.
+int frameEnd(const QString &text, int from, int limit)
+{
+    int end = limit;
+    for (const QLatin1Char lineEnd : {QLatin1Char('\r'), QLatin1Char('\n')}) {
+        const int found = text.indexOf(lineEnd, from);
+        if (found >= 0 && found < end)
+            end = found;
+    }
+    return end;
+}
+
+// The longest tail of `text` that a later datagram could complete into a marker.
+QString possibleMarkerStart(const QStringRef &text)
+{
+    for (int length = qMin(text.size(), longestMarkerStart); length > 0; --length) {
+        const QStringRef tail = text.right(length);
+        if (QLatin1String(BridgeProtocol::ecuMarker).startsWith(tail)
+            || QLatin1String(BridgeProtocol::serialMarker).startsWith(tail))
+            return tail.toString();
+    }
+    return QString();
 }
 
 } // namespace
@@ -107,26 +137,48 @@ void Drivers::receiveDatagram(const QByteArray &datagram)
     backEnd->markLinkAlive();
     linkState->silentTicks = 0;
     QString &buffer = linkState->receiveBuffer;
+    const int datagramStart = buffer.size();
     buffer += QString::fromUtf8(datagram); // stops at the first NUL byte
     if (buffer.contains(QLatin1String(BridgeProtocol::serialMarker))) {
         parseSerialLine();
         sendToBridge(QLatin1String(BridgeProtocol::identificationReply));
         return;
     }
-    decodeNewestFrame();
+    decodeNewestFrame(datagramStart);
     capReceiveBuffer();
 }
 
-void Drivers::decodeNewestFrame()
+void Drivers::decodeNewestFrame(int datagramStart)
 {
-    // Older frames are superseded; a frame split over datagrams reassembles behind its marker.
+    // Decodes the newest whole frame, once; older frames are superseded, stray text is dropped,
+    // and only a frame still open, or what could start a marker, waits for the next datagram.
     QString &buffer = linkState->receiveBuffer;
-    const int newestMarker = buffer.lastIndexOf(QLatin1String(BridgeProtocol::ecuMarker));
-    if (newestMarker < 0)
+    const QLatin1String marker(BridgeProtocol::ecuMarker);
+    const int newest = buffer.lastIndexOf(marker);
+    if (newest < 0) {
+        buffer = possibleMarkerStart(QStringRef(&buffer));
         return;
-    buffer.remove(0, newestMarker);
-    if (!inDemoMode())
-        decodeEcuFrame(buffer);
+    }
+    // A frame kept open had no line end before this datagram.
+    const auto endOfFrameAt = [&](int start, int limit) {
+        return frameEnd(buffer, qMax(start + marker.size(), datagramStart), limit);
+    };
+    const int newestEnd = endOfFrameAt(newest, buffer.size());
+    if (newestEnd < buffer.size()) {
+        // Nothing after its end holds a marker; cutting the frame out in place spares a copy.
+        const QString rest = possibleMarkerStart(buffer.midRef(newestEnd));
+        buffer.truncate(newestEnd);
+        buffer.remove(0, newest);
+        if (!inDemoMode())
+            decodeEcuFrame(buffer);
+        buffer = rest;
+        return;
+    }
+    // Still open: its marker ends the frame before it, if there is one.
+    const int previous = newest > 0 ? buffer.lastIndexOf(marker, newest - 1) : -1;
+    if (previous >= 0 && !inDemoMode())
+        decodeEcuFrame(buffer.mid(previous, endOfFrameAt(previous, newest) - previous));
+    buffer.remove(0, newest);
 }
 
 void Drivers::capReceiveBuffer()
@@ -234,6 +286,11 @@ void Drivers::runPollTick()
 {
     if (hasBridgeAddress() && linkState->snField1.isEmpty())
         sendToBridge(QLatin1String(BridgeProtocol::probe));
+    countSilentTick();
+}
+
+void Drivers::countSilentTick()
+{
     if (++linkState->silentTicks > BridgeProtocol::maxSilentTicks)
         backEnd->markLinkLost();
 }

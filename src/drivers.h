@@ -39,7 +39,7 @@ constexpr int rpmPerEngineSpeedStep = 25;
 constexpr int coldBit = 0x01;
 constexpr int warmBit = 0x02;
 constexpr int parkNeutralBit = 0x08;
-// Unrecognised text kept while waiting for a marker; long enough for any split marker or line.
+// The most text kept for a frame whose end has not arrived yet.
 constexpr int receiveBufferLimit = 4096;
 } // namespace BridgeProtocol
 
@@ -79,7 +79,7 @@ private:
     friend class TestAccess;
 
     void receiveDatagram(const QByteArray &datagram);
-    void decodeNewestFrame();
+    void decodeNewestFrame(int datagramStart);
     void capReceiveBuffer();
     void sendToBridge(const QString &text);
     bool hasBridgeAddress();
@@ -87,6 +87,7 @@ private:
     void decodeEcuFrame(const QString &text);
     void runDemoTick();
     void runPollTick();
+    void countSilentTick();
     bool inDemoMode() const;
 
     std::unique_ptr<LinkState> linkState;

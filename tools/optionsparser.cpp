@@ -47,8 +47,10 @@ Scenarios (--scenario):
              and again; probes are still answered
   vanish     like silence, but while gone the bridge answers nothing, and on
              coming back it identifies itself again before the next frame
-  split      every frame split into --parts datagrams at token boundaries, or
-             at the byte offsets of --cuts
+  split      every frame split into --parts datagrams at cuts that move on by
+             a byte with each frame, so that every offset is cut in turn: inside
+             the marker, a token or the line end too; or at the fixed byte offsets
+             of --cuts
   malformed  frames with junk in the bytes the dashboard ignores, lower-case
              digits, runs of spaces, 0x prefixes and extra bytes; the shown
              values stay right

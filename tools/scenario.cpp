@@ -5,6 +5,8 @@
 
 #include <QtMath>
 
+#include <algorithm>
+
 namespace {
 
 // Unread frame bytes, where junk must not change what the dashboard shows.
@@ -62,7 +64,9 @@ QByteArrayList Scenario::datagramsBetween(qint64 previousMs, qint64 nowMs) const
 
     const QByteArray line = frameLineAt(nowMs);
     if (options.scenario == Kind::Split) {
-        datagrams << (options.cuts.isEmpty() ? splitLine(line, options.parts) : cutLine(line, options.cuts));
+        const int frameNumber = int(nowMs / tickIntervalMs());
+        datagrams << (options.cuts.isEmpty() ? splitLine(line, options.parts, frameNumber)
+                                             : cutLine(line, options.cuts));
     } else if (options.scenario == Kind::Malformed) {
         const int variant = int((nowMs / tickIntervalMs()) % malformedVariants);
         datagrams << malformedLine(frameBytesAt(nowMs), variant);
@@ -123,24 +127,17 @@ QByteArray Scenario::frameBytesAt(qint64 streamMs) const
     return fixed ? options.frameBytes : DriveProfile::frameAt(streamMs).bytes();
 }
 
-QByteArrayList Scenario::splitLine(const QByteArray &line, int parts)
+QByteArrayList Scenario::splitLine(const QByteArray &line, int parts, int shift)
 {
-    // Cut just before a space, so each piece after the first starts a new token.
-    QVector<int> spaces;
-    for (int i = 0; i < line.size(); ++i) {
-        if (line.at(i) == ' ')
-            spaces << i;
-    }
-    const int pieces = qMin(parts, spaces.size() + 1);
-    QByteArrayList result;
-    int start = 0;
-    for (int piece = 1; piece < pieces; ++piece) {
-        const int cut = spaces.at(piece * spaces.size() / pieces);
-        result << line.mid(start, cut - start);
-        start = cut;
-    }
-    result << line.mid(start);
-    return result;
+    // Evenly spread cuts, moved on by `shift` bytes: over successive shifts every offset is cut,
+    // inside the marker, a token or the line end as well as between tokens.
+    const int pieces = qMin(parts, line.size());
+    const int offsets = line.size() - 1;
+    QVector<int> cuts;
+    for (int cut = 0; cut + 1 < pieces; ++cut)
+        cuts << 1 + (shift + cut * offsets / (pieces - 1)) % offsets;
+    std::sort(cuts.begin(), cuts.end());
+    return cutLine(line, cuts);
 }
 
 QByteArrayList Scenario::cutLine(const QByteArray &line, const QVector<int> &cuts)

@@ -26,7 +26,8 @@ public:
 
     QByteArray frameLineAt(qint64 streamMs) const;
     static QByteArray malformedLine(const QByteArray &frameBytes, int variant);
-    static QByteArrayList splitLine(const QByteArray &line, int parts);
+    // `parts` pieces cut anywhere; the cuts move on with `shift`, the frame's number.
+    static QByteArrayList splitLine(const QByteArray &line, int parts, int shift);
     static QByteArrayList cutLine(const QByteArray &line, const QVector<int> &cuts);
 
 private:

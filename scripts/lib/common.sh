@@ -7,13 +7,19 @@ build_dir=${MOTREL_BUILD_DIR:-$top/build}
 build_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools fonts-dejavu-core)
 run_packages=(qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
               qml-module-qtquick-extras qml-module-qtgraphicaleffects iproute2)
-test_packages=(qml-module-qttest xvfb xauth xdotool imagemagick iproute2 util-linux libbenchmark-dev
+# The dashboard on a private virtual screen, seen and clicked: pictures, end-to-end runs.
+virtual_screen_packages=(xvfb xauth xdotool imagemagick util-linux python3-xlib)
+test_packages=(qml-module-qttest "${virtual_screen_packages[@]}" iproute2 libbenchmark-dev
                dpkg-dev desktop-file-utils icoutils librsvg2-bin binutils-mingw-w64-x86-64)
 # Reliability runs: valgrind over the back end, python3 senders for fault runs, clang's libFuzzer.
 test_packages+=(valgrind python3)
-# End-to-end runs: Debian's python3 with Xlib, for the window manager's close message.
-test_packages+=(python3-xlib)
+# End-to-end runs full screen under the window managers of small kiosks too.
+test_packages+=(openbox matchbox-window-manager)
+# The font that the tiles' "Helvetica" resolves to, for the golden pictures.
+test_packages+=(fonts-urw-base35)
 fuzz_packages=(clang libclang-rt-14-dev)
+# ARM builds for small boards, cross-compiled here and run under qemu-user.
+cross_arches=(arm64 armhf)
 
 say() { printf 'motrel: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
@@ -39,6 +45,40 @@ ensure_packages() {
     say "installing ${missing[*]}"
     as_root apt-get update
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# Lets apt install packages of ARCH beside this machine's own (Debian multiarch).
+ensure_architecture() {
+    local arch=$1
+    [ "$arch" = "$(dpkg --print-architecture)" ] && return 0
+    dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
+    say "adding the $arch architecture to dpkg"
+    as_root dpkg --add-architecture "$arch"
+    as_root apt-get update
+}
+
+# What a cross build for ARCH needs: the cross compiler, the target's Qt and QML
+# modules from multiarch, and qemu-user to run the result here.
+cross_packages() {
+    local arch=$1 package
+    printf '%s\n' "g++-$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)" qemu-user-static
+    for package in qtbase5-dev qtdeclarative5-dev "${run_packages[@]}"; do
+        [ "$package" = iproute2 ] || printf '%s:%s\n' "$package" "$arch"
+    done
+}
+
+cross_build_dir() { echo "$top/build-$1"; }
+
+# scripts/lib/livedrive.py as root: the simulated drive in a pair of network namespaces, the
+# programs as the calling user. Usage: livedrive [NAME=VALUE...] -- LIVEDRIVE OPTIONS...
+livedrive() {
+    local environment=()
+    while [ "$1" != -- ]; do environment+=("$1"); shift; done
+    shift
+    say "the simulated bridge needs two network namespaces, which takes root"
+    [ "$(id -u)" -eq 0 ] || say "sudo may ask for your password"
+    as_root env "${environment[@]}" /usr/bin/python3 "$top/scripts/lib/livedrive.py" \
+        --motrel "$build_dir/Motrel" --bridgesim "$build_dir/tools/bridgesim" --user "${SUDO_USER:-$(id -un)}" "$@"
 }
 
 build() {

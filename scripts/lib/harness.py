@@ -45,6 +45,9 @@ LOWER_ROW_MARGIN = 0.1     # of the chapter's side, below the tachometer
 TILE_PLACES = {"CLD": (0, "upper"), "WRM": (1, "upper"), "COOLANT": (2, "upper"),
                "P/N": (0, "lower"), "WIFI": (1, "lower"), "EXIT": (2, "lower")}
 
+# The namespace= of a process that gets a network namespace of its own holding only loopback.
+LOOPBACK_ONLY = "loopback-only"
+
 NAME_PREFIX = "mt-"
 STALE_NAME = re.compile(r"^mt-[a-z0-9]+-(\d+)-[bd]\d+$")
 PR_SET_PDEATHSIG = 1
@@ -131,12 +134,32 @@ class Image:
         offset = 3 * (y * self.width + x)
         return tuple(self.data[offset:offset + 3])
 
+    @classmethod
+    def read(cls, path):
+        return cls(sh("/usr/bin/convert", path, "-depth", "8", "ppm:-").stdout)
+
+    def write(self, path):
+        """Saves the image as PNG, without time stamps, so the same pixels give the same file."""
+        ppm = b"P6 %d %d 255\n" % (self.width, self.height) + self.data
+        sh("/usr/bin/convert", "ppm:-", "-define", "png:exclude-chunks=date,time", path, input=ppm)
+
     def crop(self, left, top, right, bottom):
         rows = []
         for y in range(int(top), int(bottom)):
             start = 3 * (y * self.width + int(left))
             rows.append(bytes(self.data[start:start + 3 * (int(right) - int(left))]))
         return b"".join(rows)
+
+
+def image_difference(expected, actual, tolerance):
+    """(pixels with a channel off by more than TOLERANCE, the largest channel difference) of two images."""
+    if (expected.width, expected.height) != (actual.width, actual.height):
+        return expected.width * expected.height, 255
+    if expected.data == actual.data:
+        return 0, 0
+    channels = [(i, abs(a - b)) for i, (a, b) in enumerate(zip(expected.data, actual.data)) if a != b]
+    pixels = {i // 3 for i, difference in channels if difference > tolerance}
+    return len(pixels), max(difference for _, difference in channels)
 
 
 def is_needle_red(rgb):
@@ -262,7 +285,7 @@ class Session:
         self.pair_count = self.sim_count = 0
         # Files of an earlier run would pass for this run's records and screenshots.
         shutil.rmtree(workdir, ignore_errors=True)
-        os.makedirs(workdir)
+        os.makedirs(workdir, mode=0o700)  # also the programs' XDG_RUNTIME_DIR, which Qt wants private
 
     def __enter__(self):
         for signum in (signal.SIGTERM, signal.SIGHUP):
@@ -308,6 +331,8 @@ class Session:
         """The command that runs ARGS in NAMESPACE (None: here), as the session's user, with ENV added."""
         environment = ["env"] + ["%s=%s" % item for item in (env or {}).items()]
         inner = self.as_user + environment + list(args)
+        if namespace == LOOPBACK_ONLY:
+            return ["unshare", "-n", "--", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + inner
         return (["ip", "netns", "exec", namespace] if namespace else []) + inner
 
     # Processes
@@ -455,14 +480,10 @@ class Session:
         self.xdotool("mousemove", str(x), str(y))
 
     def screenshot(self, keep_as=None):
-        ppm = sh("/usr/bin/import", "-window", "root", "-depth", "8", "ppm:-", env=self.x_env()).stdout
+        image = Image(sh("/usr/bin/import", "-window", "root", "-depth", "8", "ppm:-", env=self.x_env()).stdout)
         if keep_as:
-            path = os.path.join(self.workdir, keep_as + ".ppm")
-            with open(path, "wb") as handle:
-                handle.write(ppm)
-            sh("/usr/bin/convert", path, os.path.join(self.workdir, keep_as + ".png"))
-            os.remove(path)
-        return Image(ppm)
+            image.write(os.path.join(self.workdir, keep_as + ".png"))
+        return image
 
     def close_window(self, window):
         """What a window manager's close button does: WM_DELETE_WINDOW in a WM_PROTOCOLS message."""

@@ -21,7 +21,25 @@ public:
     static void receive(BackEnd &backEnd, const QByteArray &datagram) { backEnd.drivers->receiveDatagram(datagram); }
     static void decode(BackEnd &backEnd, const QString &text) { backEnd.drivers->decodeEcuFrame(text); }
     static void tick(BackEnd &backEnd) { backEnd.drivers->updateTime(); }
+    // A tick on a host known to be off the bridge's network: no address test, so no probe.
+    static void tickOffBridgeNetwork(BackEnd &backEnd)
+    {
+        Drivers &drivers = *backEnd.drivers;
+        if (drivers.inDemoMode())
+            drivers.runDemoTick();
+        else
+            drivers.countSilentTick();
+    }
     static bool hasBridgeAddress(BackEnd &backEnd) { return backEnd.drivers->hasBridgeAddress(); }
+    // Back to a new back end's state, keeping its socket and timer; `list` is a new one's list.
+    static void reset(BackEnd &backEnd, const DeviceInfoList &list)
+    {
+        *backEnd.drivers->linkState = LinkState();
+        backEnd.drivers->demoSpeed = 0;
+        backEnd.drivers->demoRpm = 0;
+        *backEnd.engineData = EngineData();
+        backEnd.infoList = list;
+    }
 
     static void refresh(BackEnd &backEnd) { backEnd.refreshFromEngineData(); }
     static void markLinkAlive(BackEnd &backEnd) { backEnd.markLinkAlive(); }

@@ -14,9 +14,10 @@ QString slotText(const BackEnd &backEnd, int slot)
     return backEnd.deviceinfoList().at(slot).toString();
 }
 
+// The bridge's format: one frame per datagram, ending in CR LF; the last byte sets P/N.
 QByteArray frame(int vehicleSpeed, int engineSpeed = 0)
 {
-    return QStringLiteral("ECU:00 00 00 00 %1 00 C8 00 %2 00 00 00 00\r\n")
+    return QStringLiteral("ECU:00 00 00 00 %1 00 C8 00 %2 00 00 00 08\r\n")
         .arg(engineSpeed / 25, 2, 16, QLatin1Char('0'))
         .arg(vehicleSpeed, 2, 16, QLatin1Char('0'))
         .toLatin1();
@@ -26,6 +27,25 @@ void receiveAll(BackEnd &backEnd, const QList<QByteArray> &datagrams)
 {
     for (const QByteArray &datagram : datagrams)
         TestAccess::receive(backEnd, datagram);
+}
+
+// What each refresh of the list showed: speed, engine speed and the P/N status.
+QStringList refreshesWhile(BackEnd &backEnd, const QList<QByteArray> &datagrams)
+{
+    QStringList shown;
+    const QMetaObject::Connection recording = QObject::connect(&backEnd, &BackEnd::deviceInfoListChanged, [&] {
+        shown << slotText(backEnd, VehicleSpeed) + QLatin1Char(' ') + slotText(backEnd, EngineSpeed) + " pn "
+                     + slotText(backEnd, ParkNeutralStatus);
+    });
+    receiveAll(backEnd, datagrams);
+    QObject::disconnect(recording);
+    shown.removeAll(QStringLiteral("0.00 0.00 pn 0")); // the link turning alive
+    return shown;
+}
+
+QString shownFrame(int vehicleSpeed, int engineSpeed = 0)
+{
+    return QStringLiteral("%1 %2 pn 1").arg(vehicleSpeed).arg(engineSpeed);
 }
 
 void enterDemoMode(BackEnd &backEnd)
@@ -87,8 +107,8 @@ void TestLink::everyDatagramIsASignOfLife()
 void TestLink::nulEndsTheText()
 {
     BackEnd backEnd;
-    TestAccess::receive(backEnd, QByteArray("ab\0cd", 5));
-    QCOMPARE(TestAccess::link(backEnd).receiveBuffer, QString("ab"));
+    TestAccess::receive(backEnd, QByteArray("ECU:ab\0cd", 9));
+    QCOMPARE(TestAccess::link(backEnd).receiveBuffer, QString("ECU:ab"));
 }
 
 void TestLink::identification_data()
@@ -109,9 +129,8 @@ void TestLink::identification_data()
     QTest::newRow("second part without a colon is kept whole") << QList<QByteArray>{"SN:9 plain c d"}
                                                                << QStringList{"SN:9", "plain", "c", "d"}
                                                                << "SN:9 plain c d";
-    QTest::newRow("earlier unrecognised text leads the line")
-        << QList<QByteArray>{"hello world", "SN:5 L:6 7 8"} << QStringList{"hello", "5", "L:6", "7"}
-        << "hello worldSN:5 L:6 7 8";
+    QTest::newRow("earlier unrecognised text is dropped")
+        << QList<QByteArray>{"hello world", "SN:5 L:6 7 8"} << QStringList{"SN:5", "6", "7", "8"} << "SN:5 L:6 7 8";
     QTest::newRow("marker split across datagrams") << QList<QByteArray>{"S", "N:1 A:2 3 4"}
                                                    << QStringList{"SN:1", "2", "3", "4"} << "SN:1 A:2 3 4";
 }
@@ -143,56 +162,80 @@ void TestLink::identificationIsAnsweredInDemoMode()
 void TestLink::framesShowTheNewestValues_data()
 {
     QTest::addColumn<QList<QByteArray>>("datagrams");
-    QTest::addColumn<QString>("speed");
-    QTest::addColumn<QString>("previousSpeed");
+    QTest::addColumn<QStringList>("refreshes");
 
-    QTest::newRow("one frame per datagram") << QList<QByteArray>{frame(10), frame(20), frame(30)} << "30" << "20";
-    QTest::newRow("frame split over two datagrams") << QList<QByteArray>{"ECU:00 00 00 00 50 00 C8", " 51 64 00 00 03 08"}
-                                                    << "100" << "0";
-    QTest::newRow("marker split over two datagrams") << QList<QByteArray>{frame(10), "EC", "U:0 0 0 0 0 0 0 0 2A"}
-                                                     << "42" << "10";
-    QTest::newRow("junk between frames") << QList<QByteArray>{frame(10), "junk", frame(11)} << "11" << "10";
-    QTest::newRow("frame longer than the buffer's bound") << QList<QByteArray>{"ECU:0 0 0 0 0 0 0 0 2B" + QByteArray(9000, ' ')}
-                                                         << "43" << "0.00";
-    QTest::newRow("frame after an identification") << QList<QByteArray>{"SN:1 A:2 3 4", frame(55)} << "55" << "0.00";
+    const QByteArray bare = "ECU:0 0 0 0 0 0 0 0 ";
+    QTest::newRow("one frame per datagram") << QList<QByteArray>{frame(10), frame(20), frame(30)}
+                                            << QStringList{shownFrame(10), shownFrame(20), shownFrame(30)};
+    QTest::newRow("frame split over two datagrams")
+        << QList<QByteArray>{"ECU:00 00 00 00 50 00 C8", " 51 64 00 00 03 08\r\n"}
+        << QStringList{shownFrame(100, 2000)};
+    QTest::newRow("marker split over two datagrams") << QList<QByteArray>{frame(10), "EC", "U:0 0 0 0 0 0 0 0 2A\n"}
+                                                     << QStringList{shownFrame(10), "42 0 pn 0"};
+    QTest::newRow("stray line after a frame") << QList<QByteArray>{frame(10), "OK\r\n", "\r\n", "OK"}
+                                              << QStringList{shownFrame(10)};
+    QTest::newRow("split marker after a frame") << QList<QByteArray>{frame(10), "EC"} << QStringList{shownFrame(10)};
+    QTest::newRow("junk between frames") << QList<QByteArray>{frame(10), "junk", frame(11)}
+                                         << QStringList{shownFrame(10), shownFrame(11)};
+    QTest::newRow("frames without line ends, each ended by the next marker")
+        << QList<QByteArray>{bare + "0A", bare + "14", bare + "1E"} << QStringList{"10 0 pn 0", "20 0 pn 0"};
+    QTest::newRow("several frames in one datagram: the newest") << QList<QByteArray>{frame(10) + frame(20) + frame(30)}
+                                                                << QStringList{shownFrame(30)};
+    QTest::newRow("frame longer than the buffer's bound, in one datagram")
+        << QList<QByteArray>{bare + "2B" + QByteArray(9000, ' ') + "\r\n"} << QStringList{"43 0 pn 0"};
+    QTest::newRow("open frame outgrowing the bound is dropped")
+        << QList<QByteArray>{bare + "2B" + QByteArray(5000, ' '), "\r\n", frame(12)} << QStringList{shownFrame(12)};
+    QTest::newRow("frame after an identification") << QList<QByteArray>{"SN:1 A:2 3 4", frame(55)}
+                                                   << QStringList{shownFrame(55)};
+
+    // Every cut point of a frame, its line end included, each frame with its own speed.
+    QList<QByteArray> pieces;
+    QStringList refreshes;
+    for (int cut = 1; cut < frame(0).size(); ++cut) {
+        pieces << frame(cut).left(cut) << frame(cut).mid(cut);
+        refreshes << shownFrame(cut);
+    }
+    QTest::newRow("a frame cut at every position") << pieces << refreshes;
 }
 
 void TestLink::framesShowTheNewestValues()
 {
     QFETCH(QList<QByteArray>, datagrams);
-    QFETCH(QString, speed);
-    QFETCH(QString, previousSpeed);
+    QFETCH(QStringList, refreshes);
 
     BackEnd backEnd;
-    receiveAll(backEnd, datagrams);
-    QCOMPARE(slotText(backEnd, VehicleSpeed), speed);
-    QCOMPARE(slotText(backEnd, PreviousVehicleSpeed), previousSpeed);
+    QCOMPARE(refreshesWhile(backEnd, datagrams), refreshes);
 }
 
 void TestLink::bufferStaysBounded_data()
 {
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<int>("count");
-    QTest::newRow("a million frames after identification") << frame(88) << 1000000;
-    QTest::newRow("text without any marker") << QByteArray(700, 'x') << 10000;
+    QTest::addColumn<int>("kept");
+    // A whole frame leaves nothing behind, so every datagram starts from an empty buffer.
+    QTest::newRow("a million frames after identification") << frame(88) << 1000000 << 0;
+    QTest::newRow("frames without line ends") << QByteArray("ECU:0 0 0 0 0 0 0 0 58 ") << 100000 << 24;
+    QTest::newRow("text without any marker") << QByteArray(700, 'x') << 10000 << 0;
 }
 
 void TestLink::bufferStaysBounded()
 {
     QFETCH(QByteArray, datagram);
     QFETCH(int, count);
+    QFETCH(int, kept);
 
     BackEnd backEnd;
     TestAccess::receive(backEnd, "SN:1 A:2 3 4");
     const QString &buffer = TestAccess::link(backEnd).receiveBuffer;
     for (int i = 0; i < count; ++i) {
         TestAccess::receive(backEnd, datagram);
-        if (buffer.size() > BridgeProtocol::receiveBufferLimit)
+        if (buffer.size() > kept)
             QFAIL(qPrintable(QStringLiteral("buffer grew to %1 after %2 datagrams").arg(buffer.size()).arg(i + 1)));
     }
-    // A marker split across datagrams is still found after the cap.
+    QVERIFY(kept <= BridgeProtocol::receiveBufferLimit);
+    // A marker split across datagrams is still found.
     TestAccess::receive(backEnd, "EC");
-    TestAccess::receive(backEnd, "U:0 0 0 0 0 0 0 0 07");
+    TestAccess::receive(backEnd, "U:0 0 0 0 0 0 0 0 07\r\n");
     QCOMPARE(slotText(backEnd, VehicleSpeed), QString("7"));
 }
 
@@ -224,7 +267,7 @@ void TestLink::silenceLosesTheLinkAtTheFifthTick()
 void TestLink::demoTicksDriveSyntheticValues()
 {
     BackEnd backEnd;
-    TestAccess::receive(backEnd, "unrecognised");
+    TestAccess::receive(backEnd, "ECU:01");
     const int silentTicks = TestAccess::link(backEnd).silentTicks;
     enterDemoMode(backEnd);
 
@@ -241,7 +284,7 @@ void TestLink::demoTicksDriveSyntheticValues()
     QCOMPARE(slotText(backEnd, CoolantLabel), QString::fromUtf8("85\u00BAC"));
     QVERIFY(TestAccess::engine(backEnd).byte12Bit2);
     // Demo ticks send nothing, count no silence and report no loss.
-    QCOMPARE(TestAccess::link(backEnd).receiveBuffer, QString("unrecognised"));
+    QCOMPARE(TestAccess::link(backEnd).receiveBuffer, QString("ECU:01"));
     QCOMPARE(TestAccess::link(backEnd).silentTicks, silentTicks);
     QCOMPARE(slotText(backEnd, LinkStatus), QString("1"));
 }
@@ -288,9 +331,9 @@ void TestLink::timerAndSocketKeepTheirCadence()
 
     // Five datagrams at once: each notification reads exactly one, and none is lost.
     QUdpSocket sender;
-    for (int i = 0; i < 5; ++i)
-        sender.writeDatagram("x", QHostAddress::LocalHost, BridgeProtocol::port);
-    QTRY_COMPARE(link.receiveBuffer, QString("xxxxx"));
+    for (const char *piece : {"ECU:1", " 2", " 3", " 4", " 5"})
+        sender.writeDatagram(piece, QHostAddress::LocalHost, BridgeProtocol::port);
+    QTRY_COMPARE(link.receiveBuffer, QString("ECU:1 2 3 4 5"));
     clock.restart();
     QTRY_COMPARE_WITH_TIMEOUT(slotText(backEnd, LinkStatus), QString("0"), 7000);
     const qint64 silence = clock.elapsed();

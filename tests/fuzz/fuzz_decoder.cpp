@@ -20,25 +20,25 @@ QString flagText(bool flag)
 
 void checkEngineData(const EngineData &engine)
 {
-    Fuzz::require(engine.vehicleSpeed >= 0 && engine.vehicleSpeed <= maxByte, "vehicle speed is one byte",
-                  QString::number(engine.vehicleSpeed));
-    Fuzz::require(engine.engineSpeed >= 0 && engine.engineSpeed <= maxByte * engineSpeedScale
-                      && engine.engineSpeed % engineSpeedScale == 0,
-                  "engine speed is a byte times 25", QString::number(engine.engineSpeed));
-    Fuzz::require(engine.coolantTemp >= coldestCoolant - 1e-9 && engine.coolantTemp <= hottestCoolant,
-                  "coolant stays on its curve", QString::number(engine.coolantTemp));
-    Fuzz::require(engine.byte7Value >= 0.0 && engine.byte7Value <= maxByte / 2, "byte 7 is halved",
-                  QString::number(engine.byte7Value));
+    FUZZ_REQUIRE(engine.vehicleSpeed >= 0 && engine.vehicleSpeed <= maxByte, "vehicle speed is one byte",
+                 QString::number(engine.vehicleSpeed));
+    FUZZ_REQUIRE(engine.engineSpeed >= 0 && engine.engineSpeed <= maxByte * engineSpeedScale
+                     && engine.engineSpeed % engineSpeedScale == 0,
+                 "engine speed is a byte times 25", QString::number(engine.engineSpeed));
+    FUZZ_REQUIRE(engine.coolantTemp >= coldestCoolant - 1e-9 && engine.coolantTemp <= hottestCoolant,
+                 "coolant stays on its curve", QString::number(engine.coolantTemp));
+    FUZZ_REQUIRE(engine.byte7Value >= 0.0 && engine.byte7Value <= maxByte / 2, "byte 7 is halved",
+                 QString::number(engine.byte7Value));
 }
 
 void checkShown(const QVariantList &list, const EngineData &engine)
 {
     using namespace DeviceInfoSlot;
-    Fuzz::require(list.at(VehicleSpeed).toString() == QString::number(engine.vehicleSpeed), "speed shown as decoded");
-    Fuzz::require(list.at(EngineSpeed).toString() == QString::number(engine.engineSpeed), "rpm shown as decoded");
-    Fuzz::require(list.at(ColdStatus).toString() == flagText(engine.coldFlag), "CLD shown as decoded");
-    Fuzz::require(list.at(WarmStatus).toString() == flagText(engine.warmFlag), "WRM shown as decoded");
-    Fuzz::require(list.at(ParkNeutralStatus).toString() == flagText(engine.parkNeutralFlag), "P/N shown as decoded");
+    FUZZ_REQUIRE(list.at(VehicleSpeed).toString() == QString::number(engine.vehicleSpeed), "speed shown as decoded");
+    FUZZ_REQUIRE(list.at(EngineSpeed).toString() == QString::number(engine.engineSpeed), "rpm shown as decoded");
+    FUZZ_REQUIRE(list.at(ColdStatus).toString() == flagText(engine.coldFlag), "CLD shown as decoded");
+    FUZZ_REQUIRE(list.at(WarmStatus).toString() == flagText(engine.warmFlag), "WRM shown as decoded");
+    FUZZ_REQUIRE(list.at(ParkNeutralStatus).toString() == flagText(engine.parkNeutralFlag), "P/N shown as decoded");
 }
 
 } // namespace
@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString payload = text.mid(text.indexOf(QLatin1Char(':')) + 1).trimmed();
     const int tokens = payload.split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
     const QByteArray &bytes = TestAccess::link(backEnd).frameBytes;
-    Fuzz::require(bytes.size() == tokens, "one frame byte per token",
-                  QString::number(bytes.size()) + QLatin1Char('/') + QString::number(tokens));
+    FUZZ_REQUIRE(bytes.size() == tokens, "one frame byte per token",
+                 QString::number(bytes.size()) + QLatin1Char('/') + QString::number(tokens));
 
     const EngineData &engine = TestAccess::engine(backEnd);
     checkEngineData(engine);

@@ -14,15 +14,16 @@ void initialise();
 
 [[noreturn]] void fail(const char *what, const QString &detail = QString());
 
-inline void require(bool condition, const char *what, const QString &detail = QString())
-{
-    if (!condition)
-        fail(what, detail);
-}
-
 // The list's shape holds whatever arrived: 20 texts, flags, fixed labels, decimal speeds.
 void checkDeviceInfoList(const QVariantList &list);
 
 } // namespace Fuzz
+
+// Fails with `what` and an optional detail, which is only built when the check fails.
+#define FUZZ_REQUIRE(condition, ...)                                                                                   \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            Fuzz::fail(__VA_ARGS__);                                                                                   \
+    } while (false)
 
 #endif // FUZZSUPPORT_H

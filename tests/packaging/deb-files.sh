@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # The package installs exactly the executable, the desktop entry, the icon in
-# every size the desktop asks for, and the kiosk unit, with the right modes.
-#   deb-files.sh DEB_DIR
+# every size the desktop asks for, and the kiosk unit, with the right modes;
+# every program in it built for the package's architecture (this machine's
+# unless given).
+#   deb-files.sh DEB_DIR [ARCH]
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
 
 deb=$(the_deb "$1")
+arch=$(arch_or_native "${2:-}")
+need file file
 listing=$(dpkg-deb -c "$deb")
 
 icons=""
@@ -26,6 +30,19 @@ owners=$(awk '{ print $2 }' <<<"$listing" | sort -u)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work"
+case $arch in
+    amd64) machine='ELF 64-bit LSB .*, x86-64,' ;;
+    arm64) machine='ELF 64-bit LSB .*, ARM aarch64,' ;;
+    armhf) machine='ELF 32-bit LSB .*, ARM, EABI5 .*interpreter /lib/ld-linux-armhf\.so\.3' ;;
+    *) fail "no check of programs built for $arch" ;;
+esac
+programs=$(find "$work" -type f -exec file {} + | grep ': *ELF' || true)
+grep -q "^$work/usr/bin/Motrel: " <<<"$programs" || fail "the executable is not an ELF file"
+wrong=$(grep -v "$machine" <<<"$programs" || true)
+[ -z "$wrong" ] || fail "built for another architecture than $arch: $wrong"
+if [ "$arch" = armhf ]; then
+    readelf -h "$work/usr/bin/Motrel" | grep -q 'hard-float ABI' || fail "the executable is not hard-float"
+fi
 # Stripped: the package ships no debug information.
 ! readelf -S "$work/usr/bin/Motrel" | grep -q '\.debug_info' || fail "the executable is not stripped"
 for size in 16 24 32 48 64 128 256; do

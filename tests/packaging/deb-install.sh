@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the package on this machine, starts the dashboard from PATH under a
 # private Xvfb, clicks EXIT, expects exit status 0, and purges the package.
-#   deb-install.sh DEB_DIR
+# A package of another architecture installs beside this machine's libraries
+# (multiarch) and runs through LAUNCHER, its qemu-user emulator.
+#   deb-install.sh DEB_DIR [LAUNCHER]
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
@@ -22,7 +24,10 @@ if [ -z "${MOTREL_PACKAGE_TEST_X:-}" ]; then
 fi
 
 deb=$(realpath "$(the_deb "$1")")
+launcher=${2:-}
+package=motrel:$(dpkg-deb -f "$deb" Architecture)
 need xdotool xdotool
+[ -z "$launcher" ] || need "$launcher" qemu-user-static
 need flock util-linux
 
 # Other build trees on this machine may run this test at the same time.
@@ -40,7 +45,7 @@ dashboard=""
 stop() { [ -z "$1" ] || { kill "$1" 2>/dev/null; wait "$1" 2>/dev/null || true; }; }
 cleanup() {
     stop "$dashboard"
-    apt-get purge -y -o DPkg::Lock::Timeout=300 motrel >/dev/null 2>&1 || true
+    apt-get purge -y -o DPkg::Lock::Timeout=300 "$package" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -58,7 +63,7 @@ fi
 
 export QT_QPA_PLATFORM=xcb
 
-Motrel >"$work/motrel.log" 2>&1 &
+${launcher:+"$launcher"} "$(command -v Motrel)" >"$work/motrel.log" 2>&1 &
 dashboard=$!
 # Polled: a search dies on windows that vanish while it runs, as start-up's do.
 window=""
@@ -76,7 +81,7 @@ done
 # The EXIT tile is the lower right one; its middle at 1024 x 600.
 exit_x=931 exit_y=533
 status=""
-for _ in 1 2 3; do
+for _ in $(seq 10); do
     sleep 1
     xdotool mousemove "$exit_x" "$exit_y" click 1 || true
     for _ in $(seq 30); do
@@ -94,7 +99,7 @@ if [ -z "$status" ]; then
 fi
 [ "$status" -eq 0 ] || fail "the dashboard ended with status $status: $(cat "$work/motrel.log")"
 
-apt-get purge -y -o DPkg::Lock::Timeout=300 motrel >"$work/purge.log" 2>&1 ||
+apt-get purge -y -o DPkg::Lock::Timeout=300 "$package" >"$work/purge.log" 2>&1 ||
     fail "the package does not purge: $(tail -5 "$work/purge.log")"
 [ ! -e /usr/bin/Motrel ] || fail "/usr/bin/Motrel is still there after purging"
 echo "installed, started from PATH, ended with status 0 on EXIT, purged"

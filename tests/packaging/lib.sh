@@ -15,6 +15,9 @@ same_lines() {
         fail "$what differs from what is expected (< expected, > actual):"$'\n'"$difference"
 }
 
+# The Debian architecture a check is about: its argument, or this machine's.
+arch_or_native() { printf '%s\n' "${1:-$(dpkg --print-architecture)}"; }
+
 # The one package that build-deb.sh left in folder $1.
 the_deb() {
     local debs=("$1"/*.deb)

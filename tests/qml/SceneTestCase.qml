@@ -12,15 +12,20 @@ TestCase {
 
     when: windowShown
 
-    function openScene(width, height) {
+    // The dashboard as shipped, with these properties set before it is shown.
+    function createScene(properties) {
         var component = Qt.createComponent("qrc:/qml/dashboard.qml")
         compare(component.status, Component.Ready, component.errorString())
-        scene = createTemporaryObject(component, sceneTest)
+        scene = createTemporaryObject(component, sceneTest, properties)
         verify(scene, "the dashboard has a root object")
         feed.stopPolling(scene)
-        scene.visibility = Window.Windowed
-        scene.width = width
-        scene.height = height
+        return scene
+    }
+
+    function openScene(width, height) {
+        // Windowed from the start: without a window manager an X window that once asked for
+        // full screen keeps that state, and the dashboard then covers the whole screen.
+        createScene({ visibility: Window.Windowed, width: width, height: height })
         tryCompare(scene, "width", width)
         tryCompare(scene, "height", height)
         waitForRendering(scene.contentItem)

@@ -1,4 +1,5 @@
 import QtQuick 2.2
+import QtQuick.Window 2.1
 import QtTest 1.2
 
 SceneTestCase {
@@ -25,9 +26,9 @@ SceneTestCase {
             { tag: "a square window hides the chapter", width: 800, height: 800,
               container: [0, 0, 800, 800], speedometer: [0, 0, 800, 800],
               chapter: null, rowWidth: 800 },
-            { tag: "1280x1024 lets the row reach past both sides", width: 1280, height: 1024,
-              container: [0, 0, 1280, 1024], speedometer: [-179.2, 0, 1024, 1024],
-              chapter: [870.4, 217.6, 588.8, 588.8], rowWidth: 1638.4 }
+            { tag: "1280x1024 scales the row down to the window's width", width: 1280, height: 1024,
+              container: [0, 112, 1280, 800], speedometer: [0, 112, 800, 800],
+              chapter: [825.6, 284.8, 454.4, 454.4], rowWidth: 1280 }
         ]
     }
 
@@ -45,6 +46,16 @@ SceneTestCase {
             fuzzyRect(sceneRect(tacho.parent), data.chapter, "chapter")
             fuzzyRect(sceneRect(tacho), data.chapter, "tachometer")
         }
+    }
+
+    function test_fullScreenCoversTheScreenAndWindowedIsNominal() {
+        createScene({})
+        tryCompare(scene, "visibility", Window.FullScreen)
+        compare([scene.x, scene.y, scene.width, scene.height],
+                [Screen.virtualX, Screen.virtualY, Screen.width, Screen.height])
+        scene.visibility = Window.Windowed
+        tryCompare(scene, "width", 1024)
+        tryCompare(scene, "height", 600)
     }
 
     function test_tiles_data() {

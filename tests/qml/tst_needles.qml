@@ -38,6 +38,16 @@ SceneTestCase {
         compare(samples.kph.length + samples.rpm.length, changes, "needles stay at rest")
     }
 
+    // The share of a movement from 0 done a quarter of its time after recording began.
+    function shareAtQuarterTime(series, reading) {
+        var at = movementMs / 4
+        var after = series.findIndex(function(sample) { return sample.t >= at })
+        verify(after > 0, "samples on both sides of " + at + " ms")
+        var before = series[after - 1]
+        var value = before.v + (series[after].v - before.v) * (at - before.t) / (series[after].t - before.t)
+        return value / reading
+    }
+
     function openSettledScene() {
         openScene(1024, 600)
         wait(sweepMs + 100)
@@ -67,6 +77,8 @@ SceneTestCase {
     function test_comesToRestAtNewestReading_data() {
         return [
             { tag: "one reading glides there", steps: [[0, 100, 2000]], kph: 100, rpm: 2 },
+            { tag: "a movement eases in: 15 % of the way after a quarter of its time, not 25 %",
+              steps: [[0, 100, 4000]], kph: 100, rpm: 4, quarterWay: (1 - Math.cos(Math.PI / 4)) / 2 },
             { tag: "2500 rpm is 2.5 on the tachometer", steps: [[0, 0, 2500]], kph: 0, rpm: 2.5 },
             { tag: "readings faster than one a second end at the newest",
               steps: [[0, 100, 2000], [300, 20, 6000], [300, 60, 3000]], kph: 60, rpm: 3 },
@@ -93,6 +105,12 @@ SceneTestCase {
             rpmReadings.push(step[2] / 1000)
         })
         verifyComesToRest(source, samples, data.kph, data.rpm)
+        if (data.quarterWay !== undefined) {
+            // The reading came at once, so its movement began with the recording; 0.05 tells
+            // the eased 0.146 from the linear 0.25.
+            fuzzyCompare(shareAtQuarterTime(samples.kph, data.kph), data.quarterWay, 0.05, "speed")
+            fuzzyCompare(shareAtQuarterTime(samples.rpm, data.rpm), data.quarterWay, 0.05, "engine speed")
+        }
         verifyNoJump(samples.kph, 0, kphReadings, "speed")
         verifyNoJump(samples.rpm, 0, rpmReadings, "engine speed")
     }
