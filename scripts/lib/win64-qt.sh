@@ -95,6 +95,13 @@ qt_module_build() {
     stamp "$module.installed"
 }
 
+win64_qt_complete() {
+    local module
+    for module in "${win64_qt_modules[@]}"; do
+        stamped "$module.installed" || return 1
+    done
+}
+
 # Builds the whole cache unless it is complete already.
 ensure_win64_qt() {
     local module started=$SECONDS
