@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """End-to-end cases: the real Motrel against bridgesim in a namespace pair, seen through Xvfb.
 
-usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR [--launcher EMULATOR] CASE
+usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR [--launcher EMULATOR [--platform QPA]] CASE
 """
 import os
 import shutil
@@ -146,11 +146,11 @@ def case_probing(run):
         log("host %s: no probe" % host)
 
 
-def show_two_frames(run, launcher=(), timeout=8.0):
+def show_two_frames(run, launcher=(), timeout=8.0, env=None):
     """The dashboard shows one frame, then another; returns (dashboard, simulator, bridge namespace)."""
     dash_ns, bridge_ns = run.namespace_pair()
     sim = run.start_sim(bridge_ns, *fixed_frame(120, 3000, 200, "cold", "pn"))
-    dashboard = run.start_dashboard(dash_ns, launcher=launcher, timeout=20 + timeout)
+    dashboard = run.start_dashboard(dash_ns, launcher=launcher, env=env, timeout=20 + timeout)
     image = wait_for_rest(run, 120, 3000, timeout, name="display-120")
     expect_tiles(run, image, CLD="blue", WRM="dark", COOLANT="dark", PN="blue", WIFI="blue", EXIT="blue")
 
@@ -314,9 +314,10 @@ def case_golden(run):
 
 
 def case_arch(run):
-    """A build for another processor (--motrel) through its emulator (--launcher), slowly."""
+    """A build for another processor or system (--motrel) through its emulator or wine (--launcher), slowly."""
     check(run.options.launcher, "the arch case needs --launcher")
-    dashboard, _, _ = show_two_frames(run, launcher=(run.options.launcher,), timeout=40.0)
+    platform = {"QT_QPA_PLATFORM": run.options.platform} if run.options.platform else None
+    dashboard, _, _ = show_two_frames(run, launcher=(run.options.launcher,), timeout=40.0, env=platform)
     run.click(*run.geometry.tile_centre("EXIT"))
     status = wait_exit(dashboard, 20)
     check(status == 0, "EXIT: Motrel ended with %s, expected 0" % status)
@@ -402,4 +403,5 @@ def case_split_reident(run):
 
 
 if __name__ == "__main__":
-    sys.exit(harness.run_case(globals(), extra_options=[("--launcher", "emulator of the executable, for arch")]))
+    sys.exit(harness.run_case(globals(), extra_options=[("--launcher", "emulator of the executable, for arch"),
+                                                        ("--platform", "its Qt platform plugin, for arch")]))

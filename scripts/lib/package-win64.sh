@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Motrel for Windows x86-64 (scripts/package --arch win64): cross-built with MinGW-w64 against
+# a Qt built here once and cached, then zipped with the DLLs, the platform plugin and the QML
+# modules it loads, for a bare Windows 10 or 11. The last line is the zip's path.
+set -euo pipefail
+# shellcheck source-path=SCRIPTDIR
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+# shellcheck source-path=SCRIPTDIR
+. "$(dirname "${BASH_SOURCE[0]}")/win64-qt.sh"
+
+win64_build_dir=$top/build-win64
+
+build_motrel_exe() {
+    cmake -S "$top" -B "$win64_build_dir" --toolchain "$top/cmake/toolchains/win64.cmake" \
+        -DMOTREL_WIN64_QT="$win64_qt" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >&2
+    cmake --build "$win64_build_dir" --target Motrel -j "$win64_jobs" >&2
+}
+
+# Where a DLL that the bundle needs comes from: Qt or the MinGW runtime. Any other
+# DLL is part of Windows.
+find_dll() {
+    local dir
+    for dir in "$win64_qt/bin" /usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib; do
+        [ -e "$dir/$1" ] && echo "$dir/$1" && return 0
+    done
+    return 1
+}
+
+# Copies into BUNDLE every DLL that FILES import from Qt or MinGW, and theirs in turn.
+copy_imported_dlls() {
+    local bundle=$1 dll source
+    shift
+    local pending=("$@")
+    while [ ${#pending[@]} -gt 0 ]; do
+        for dll in $(x86_64-w64-mingw32-objdump -p "${pending[0]}" | sed -n 's/^\s*DLL Name: //p'); do
+            [ -e "$bundle/$dll" ] && continue
+            source=$(find_dll "$dll") || continue
+            cp "$source" "$bundle/"
+            pending+=("$bundle/$dll")
+        done
+        pending=("${pending[@]:1}")
+    done
+}
+
+# The folders of the QML modules the scene imports, directly or through other modules.
+# Modules that a plugin registers in C++ (Motrel's own among them) have no folder.
+qml_module_dirs() {
+    "$win64_qt/bin/qmlimportscanner" -rootPath "$top/qml" -importPath "$win64_qt/qml" |
+        python3 -c '
+import json, sys
+for module in json.load(sys.stdin):
+    if module.get("type") == "module" and "path" in module:
+        print(module["path"])' | sort -u
+}
+
+# The executable, qt.conf, the windows platform plugin, the QML modules and their DLLs.
+assemble_bundle() {
+    local bundle=$1 dirs dir
+    dirs=$(qml_module_dirs) || die "qmlimportscanner cannot read the scene's imports"
+    rm -rf "$bundle"
+    mkdir -p "$bundle/plugins/platforms" "$bundle/qml"
+    cp "$win64_build_dir/Motrel.exe" "$bundle/"
+    # Qt would look for plugins and QML modules under the prefix it was built for.
+    printf '[Paths]\nPrefix = .\nPlugins = plugins\nQml2Imports = qml\n' >"$bundle/qt.conf"
+    cp "$win64_qt/plugins/platforms/qwindows.dll" "$bundle/plugins/platforms/"
+    for dir in $dirs; do
+        mkdir -p "$bundle/qml/${dir#"$win64_qt/qml/"}"
+        cp -r "$dir/." "$bundle/qml/${dir#"$win64_qt/qml/"}/"
+    done
+    mapfile -t binaries < <(find "$bundle" -name '*.exe' -o -name '*.dll')
+    copy_imported_dlls "$bundle" "${binaries[@]}"
+    # Debian's MinGW runtime keeps its symbols: libstdc++ alone would be 23 MB.
+    find "$bundle" \( -name '*.exe' -o -name '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
+}
+
+# With --if-cached (for the test runs) only when that Qt is complete here; never builds it.
+main() {
+    local bundle=$win64_build_dir/Motrel zip_path=$win64_build_dir/Motrel-win64.zip
+    if [ "${1:-}" = --if-cached ]; then
+        win64_qt_complete || {
+            say "no Windows build: Qt for MinGW is not complete in $win64_qt (scripts/package --arch win64 builds it)"
+            return 0
+        }
+    else
+        ensure_packages "${win64_packages[@]}"
+        ensure_win64_qt
+    fi
+    build_motrel_exe
+    assemble_bundle "$bundle"
+    rm -f "$zip_path"
+    (cd "$win64_build_dir" && zip -qr "$zip_path" Motrel)
+    echo "$zip_path"
+}
+
+# Sourced, it only defines the steps.
+[[ ${BASH_SOURCE[0]} != "$0" ]] || main "$@"

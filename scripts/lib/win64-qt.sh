@@ -1,0 +1,115 @@
+# Builds Qt 5.15.8 for Windows x86-64 with the MinGW-w64 cross compilers, from Debian's
+# own Qt sources, once: each module step leaves a stamp, so an interrupted build resumes
+# where it stopped and a finished one is reused as it is.
+# shellcheck shell=bash
+
+qt_version=5.15.8
+cache_root=${MOTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/motrel}
+win64_qt=$cache_root/qt-$qt_version-mingw64
+win64_qt_work=$win64_qt-build
+# shellcheck disable=SC2034 # installed by package-win64.sh
+win64_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake make python3 perl
+                xz-utils zip wine wine64)
+# The modules the dashboard's scene needs, in build order.
+win64_qt_modules=(qtbase qtdeclarative qtquickcontrols qtgraphicaleffects)
+# Make runs niced with two jobs at most: the machine is shared.
+win64_jobs=${MOTREL_JOBS:-2}
+
+# Qt's threads need the posix flavour of the MinGW compilers.
+use_posix_mingw() {
+    local tool
+    for tool in gcc g++; do
+        as_root update-alternatives --set "x86_64-w64-mingw32-$tool" \
+            "/usr/bin/x86_64-w64-mingw32-$tool-posix" >/dev/null
+    done
+}
+
+# apt-get source needs a deb-src entry for the Debian archive the machine already uses.
+ensure_debian_sources() {
+    local list=/etc/apt/sources.list.d/motrel-debian-src.sources
+    # shellcheck disable=SC2016 # apt's own placeholder
+    apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Sources && return 0
+    say "adding a deb-src entry for Debian's bookworm main (for Qt's sources)"
+    as_root tee "$list" >/dev/null <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    as_root apt-get update
+}
+
+niced() { renice -n 19 -p "$BASHPID" >/dev/null; }
+stamp() { touch "$win64_qt_work/stamps/$1"; }
+stamped() { [ -e "$win64_qt_work/stamps/$1" ]; }
+
+# Unpacks Qt's own tarball of MODULE (Debian's patches are for Linux and stay out).
+qt_module_sources() {
+    local module=$1 tarball
+    stamped "$module.unpacked" && return 0
+    (cd "$win64_qt_work/downloads" && apt-get source --download-only "$module-opensource-src") ||
+        die "cannot download Debian's $module sources (apt-get source $module-opensource-src)"
+    tarball=$(ls "$win64_qt_work/downloads/$module-opensource-src_$qt_version"*.orig.tar.xz)
+    rm -rf "$win64_qt_work/src/$module"
+    mkdir -p "$win64_qt_work/src/$module"
+    tar -xJf "$tarball" -C "$win64_qt_work/src/$module" --strip-components=1
+    stamp "$module.unpacked"
+}
+
+# The Debian tarball has no wintab.h, hence no tablet events and no direct2d plugin.
+qtbase_configure() {
+    "$win64_qt_work/src/qtbase/configure" -prefix "$win64_qt" \
+        -xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- \
+        -release -shared -opensource -confirm-license \
+        -nomake examples -nomake tests -nomake tools \
+        -no-opengl -no-dbus -no-icu -no-feature-tabletevent -no-direct2d \
+        -qt-zlib -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -qt-pcre \
+        -no-feature-sql -no-feature-testlib
+}
+
+qt_module_configure() {
+    case $1 in
+        qtbase) qtbase_configure ;;
+        # The software renderer is the one Qt Quick has without OpenGL; QML debugging and
+        # profiling are of no use to a dashboard.
+        qtdeclarative) "$win64_qt/bin/qmake" "$win64_qt_work/src/$1" -- -no-feature-d3d12 -no-feature-qml-debug ;;
+        *) "$win64_qt/bin/qmake" "$win64_qt_work/src/$1" ;;
+    esac
+}
+
+qt_module_build() {
+    local module=$1 build=$win64_qt_work/build/$1
+    stamped "$module.installed" && return 0
+    qt_module_sources "$module"
+    mkdir -p "$build"
+    if ! stamped "$module.configured"; then
+        say "configuring $module"
+        (cd "$build" && niced && qt_module_configure "$module") || die "configuring $module failed"
+        stamp "$module.configured"
+    fi
+    say "building $module (make -j$win64_jobs, niced; the log is $win64_qt_work/$module.log)"
+    (cd "$build" && niced && make -j"$win64_jobs" >>"$win64_qt_work/$module.log" 2>&1 &&
+        make install >>"$win64_qt_work/$module.log" 2>&1) ||
+        die "building $module failed: see $win64_qt_work/$module.log; run again to resume"
+    stamp "$module.installed"
+}
+
+win64_qt_complete() {
+    local module
+    for module in "${win64_qt_modules[@]}"; do
+        stamped "$module.installed" || return 1
+    done
+}
+
+# Builds the whole cache unless it is complete already.
+ensure_win64_qt() {
+    local module started=$SECONDS
+    mkdir -p "$win64_qt_work/downloads" "$win64_qt_work/src" "$win64_qt_work/stamps"
+    ensure_debian_sources
+    use_posix_mingw
+    for module in "${win64_qt_modules[@]}"; do
+        qt_module_build "$module"
+    done
+    say "Qt $qt_version for Windows x86-64 is in $win64_qt (this run: $(( (SECONDS - started) / 60 )) min)"
+}
