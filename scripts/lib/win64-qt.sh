@@ -1,15 +1,21 @@
-# Builds Qt 5.15.8 for Windows x86-64 with the MinGW-w64 cross compilers, from Debian's
-# own Qt sources, once: each module step leaves a stamp, so an interrupted build resumes
-# where it stopped and a finished one is reused as it is.
+# Builds Qt 5.15.8 for Windows x86-64 with the MinGW-w64 cross compilers, once: each module
+# step leaves a stamp, so an interrupted build resumes where it stopped and a finished one is
+# reused as it is. A module's source is Qt's own tarball from the folder MOTREL_QT_SOURCES
+# (or ../shared/qt-sources beside the checkout) when that folder holds it, with its sum
+# checked against the folder's SHA256SUMS, and Debian's otherwise.
 # shellcheck shell=bash
 
 qt_version=5.15.8
 cache_root=${MOTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/motrel}
 win64_qt=$cache_root/qt-$qt_version-mingw64
 win64_qt_work=$win64_qt-build
+qt_sources=${MOTREL_QT_SOURCES:-}
+[ -n "$qt_sources" ] || [ ! -d "$top/../shared/qt-sources" ] || qt_sources=$(cd "$top/../shared/qt-sources" && pwd)
+# Changes to Qt's modules, one patch each at most, applied as the module is unpacked.
+qt_patches=$top/packaging/windows
 # shellcheck disable=SC2034 # installed by package-win64.sh
 win64_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake make python3 perl
-                xz-utils zip wine wine64)
+                xz-utils patch zip unzip nsis wine wine64)
 # The modules the dashboard's scene needs, in build order.
 win64_qt_modules=(qtbase qtdeclarative qtquickcontrols qtgraphicaleffects)
 # Make runs niced with two jobs at most: the machine is shared.
@@ -44,16 +50,43 @@ niced() { renice -n 19 -p "$BASHPID" >/dev/null; }
 stamp() { touch "$win64_qt_work/stamps/$1"; }
 stamped() { [ -e "$win64_qt_work/stamps/$1" ]; }
 
-# Unpacks Qt's own tarball of MODULE (Debian's patches are for Linux and stay out).
+# Qt's own tarball of MODULE in the folder of sources, its sum checked; nothing when the folder
+# does not hold it.
+qt_module_tarball_from_folder() {
+    local module=$1 name expected actual
+    name=$module-everywhere-opensource-src-$qt_version.tar.xz
+    [ -n "$qt_sources" ] && [ -f "$qt_sources/$name" ] || return 0
+    expected=$(awk -v name="$name" '$2 == name || $2 == "*" name { print $1 }' "$qt_sources/SHA256SUMS" 2>/dev/null)
+    [ -n "$expected" ] || die "$qt_sources/SHA256SUMS has no sum for $name"
+    actual=$(sha256sum "$qt_sources/$name" | cut -d' ' -f1)
+    [ "$actual" = "$expected" ] ||
+        die "$qt_sources/$name does not match its sum in SHA256SUMS (expected $expected, got $actual)"
+    echo "$qt_sources/$name"
+}
+
+# Debian's copy of Qt's tarball of MODULE (Debian's patches are for Linux and stay out).
+qt_module_tarball_from_debian() {
+    local module=$1
+    (cd "$win64_qt_work/downloads" && apt-get source --download-only "$module-opensource-src" >&2) ||
+        die "cannot download Debian's $module sources (apt-get source $module-opensource-src);" \
+            "put Qt's own $module-everywhere-opensource-src-$qt_version.tar.xz and its SHA256SUMS" \
+            "line in a folder named by MOTREL_QT_SOURCES"
+    ls "$win64_qt_work/downloads/$module-opensource-src_$qt_version"*.orig.tar.xz
+}
+
 qt_module_sources() {
     local module=$1 tarball
     stamped "$module.unpacked" && return 0
-    (cd "$win64_qt_work/downloads" && apt-get source --download-only "$module-opensource-src") ||
-        die "cannot download Debian's $module sources (apt-get source $module-opensource-src)"
-    tarball=$(ls "$win64_qt_work/downloads/$module-opensource-src_$qt_version"*.orig.tar.xz)
+    tarball=$(qt_module_tarball_from_folder "$module") || exit 1
+    [ -n "$tarball" ] || tarball=$(qt_module_tarball_from_debian "$module") || exit 1
+    say "unpacking $tarball"
     rm -rf "$win64_qt_work/src/$module"
     mkdir -p "$win64_qt_work/src/$module"
     tar -xJf "$tarball" -C "$win64_qt_work/src/$module" --strip-components=1
+    if [ -f "$qt_patches/$module.patch" ]; then
+        patch -d "$win64_qt_work/src/$module" -p1 --forward <"$qt_patches/$module.patch" >&2 ||
+            die "$qt_patches/$module.patch does not apply to $tarball"
+    fi
     stamp "$module.unpacked"
 }
 
@@ -89,9 +122,13 @@ qt_module_build() {
         stamp "$module.configured"
     fi
     say "building $module (make -j$win64_jobs, niced; the log is $win64_qt_work/$module.log)"
+    touch "$win64_qt_work/stamps/$module.installing"
     (cd "$build" && niced && make -j"$win64_jobs" >>"$win64_qt_work/$module.log" 2>&1 &&
         make install >>"$win64_qt_work/$module.log" 2>&1) ||
         die "building $module failed: see $win64_qt_work/$module.log; run again to resume"
+    # qmake skips a module whose requirements this Qt lacks, and make then succeeds doing nothing.
+    [ -n "$(find "$win64_qt" -newer "$win64_qt_work/stamps/$module.installing" -type f -print -quit)" ] ||
+        die "$module installed nothing into $win64_qt (did qmake skip it? see $win64_qt_work/$module.log)"
     stamp "$module.installed"
 }
 
