@@ -374,13 +374,17 @@ class Session:
         while time.monotonic() < deadline:
             check(process.poll() is None, "Motrel ended at start with %s: %s"
                   % (process.returncode, open(process.log_path).read()))
-            found = self.xdotool("search", "--onlyvisible", "--name", "^Motrel$", check_rc=False)
-            windows = [int(w) for w in found.stdout.split() if self.window_geometry(int(w))[2] > 3]
+            windows = self.dashboard_windows()
             if windows:
                 log("Motrel window after %.2f s" % (time.monotonic() - process.started))
                 return windows[0]
             time.sleep(0.1)
         raise CheckFailed("no visible Motrel window within %d s" % timeout)
+
+    def dashboard_windows(self):
+        """The visible Motrel windows, less Qt's tiny helper windows of the same name."""
+        found = self.xdotool("search", "--onlyvisible", "--name", "^Motrel$", check_rc=False)
+        return [int(w) for w in found.stdout.split() if self.window_geometry(int(w))[2] > 3]
 
     # X
 
