@@ -1,5 +1,5 @@
 # Installation, desktop integration, the kiosk unit, the Debian package and
-# the Windows version record.
+# the Windows version record and installer.
 include(GNUInstallDirs)
 
 set(MOTREL_PACKAGING_DIR ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
@@ -16,6 +16,8 @@ configure_file(${MOTREL_PACKAGING_DIR}/windows/motrel.rc.in ${MOTREL_RC} @ONLY)
 if(WIN32)
     target_sources(Motrel PRIVATE ${MOTREL_RC})
     set_property(SOURCE ${MOTREL_RC} APPEND PROPERTY OBJECT_DEPENDS ${MOTREL_ICO})
+    # The installer's script, for makensis (scripts/package --arch win64).
+    configure_file(${MOTREL_PACKAGING_DIR}/windows/motrel.nsi.in ${CMAKE_CURRENT_BINARY_DIR}/motrel.nsi @ONLY)
 endif()
 
 # Desktop integration, the kiosk unit and the Debian package are for Linux.

@@ -2,11 +2,13 @@
 """The dashboard live against the simulated drive: the work of scripts/run and scripts/screenshot.
 
 usage: livedrive.py --motrel PATH --bridgesim PATH --user NAME [--scenario NAME]
-                    [--pictures DIR [--size WxH]... [--animate SECONDS]] [-- BRIDGESIM OPTIONS...]
+                    [--launcher PROGRAM [--platform QPA]]
+                    [--pictures DIR [--size WxH]... [--name NAME] [--animate SECONDS]] [-- BRIDGESIM OPTIONS...]
 
 Without --pictures the dashboard shows on the user's display until it is closed. With --pictures
 it runs on a private virtual screen of each size instead and writes a still of each into DIR
-(dashboard-WxH.png); --animate also writes SECONDS of the drive as an animated GIF (drive.gif).
+(dashboard-WxH.png, or NAME.png); --animate also writes SECONDS of the drive as an animated GIF
+(drive.gif). --launcher runs a build for another system, such as Motrel.exe through wine.
 """
 import argparse
 import os
@@ -35,7 +37,10 @@ def parse_arguments():
     parser.add_argument("--scenario", default="drive")
     parser.add_argument("--pictures", metavar="DIR")
     parser.add_argument("--size", action="append", metavar="WxH")
+    parser.add_argument("--name")
     parser.add_argument("--animate", type=float, metavar="SECONDS")
+    parser.add_argument("--launcher")
+    parser.add_argument("--platform")
     args = parser.parse_args(own)
     args.sim_options = sim_options
     args.sizes = [tuple(int(n) for n in size.split("x")) for size in args.size or ["1024x600"]]
@@ -45,7 +50,9 @@ def parse_arguments():
 def start_drive(session, dash_ns, bridge_ns, args, env=None):
     harness.log("bridge simulator: scenario %s at %s" % (args.scenario, harness.BRIDGE_ADDR))
     sim = session.start_sim(bridge_ns, "--scenario", args.scenario, *args.sim_options)
-    return sim, session.start_dashboard(dash_ns, env=env)
+    env = dict(env or {}, **({"QT_QPA_PLATFORM": args.platform} if args.platform else {}))
+    launcher = [args.launcher] if args.launcher else []
+    return sim, session.start_dashboard(dash_ns, launcher=launcher, env=env, timeout=60 if launcher else 20)
 
 
 def show_live(session, args):
@@ -99,7 +106,7 @@ def take_pictures(session, args):
         started = stream_start(sim)
         frames = shoot_frames(session, started, args) if args.animate else []
         sleep_until(started + STILL_AT)
-        still = "dashboard-%dx%d" % (width, height)
+        still = args.name or "dashboard-%dx%d" % (width, height)
         session.screenshot(still)
         for process in (dashboard, sim):
             harness.stop(process)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Motrel for Windows x86-64 (scripts/package --arch win64): cross-built with MinGW-w64 against
 # a Qt built here once and cached, then zipped with the DLLs, the platform plugin and the QML
-# modules it loads, for a bare Windows 10 or 11. The last line is the zip's path.
+# modules it loads, for a bare Windows 10 or 11, and an installer of the same. It prints the
+# installer's path, then the zip's.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -42,21 +43,24 @@ copy_imported_dlls() {
     done
 }
 
-# The folders of the QML modules the scene imports, directly or through other modules.
-# Modules that a plugin registers in C++ (Motrel's own among them) have no folder.
+# The folders of the QML modules the scene imports, directly or through other modules; fails
+# naming any of Qt's that this Qt lacks, which would leave the scene unable to load. Modules that
+# a plugin registers in C++ (Motrel's own) have no folder.
 qml_module_dirs() {
     "$win64_qt/bin/qmlimportscanner" -rootPath "$top/qml" -importPath "$win64_qt/qml" |
         python3 -c '
 import json, sys
-for module in json.load(sys.stdin):
-    if module.get("type") == "module" and "path" in module:
-        print(module["path"])' | sort -u
+modules = [module for module in json.load(sys.stdin) if module.get("type") == "module"]
+missing = sorted({module["name"] for module in modules if "path" not in module and module["name"].startswith("Qt")})
+if missing:
+    sys.exit("not in this Qt: " + ", ".join(missing))
+print("\n".join(sorted({module["path"] for module in modules if "path" in module})))'
 }
 
 # The executable, qt.conf, the windows platform plugin, the QML modules and their DLLs.
 assemble_bundle() {
     local bundle=$1 dirs dir
-    dirs=$(qml_module_dirs) || die "qmlimportscanner cannot read the scene's imports"
+    dirs=$(qml_module_dirs) || die "the scene's QML modules cannot all be bundled from $win64_qt"
     rm -rf "$bundle"
     mkdir -p "$bundle/plugins/platforms" "$bundle/qml"
     cp "$win64_build_dir/Motrel.exe" "$bundle/"
@@ -73,14 +77,36 @@ assemble_bundle() {
     find "$bundle" \( -name '*.exe' -o -name '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 }
 
+# Motrel-setup.exe: the bundle installed into Program Files, with its Start-menu entry,
+# uninstaller and firewall rule (packaging/windows/motrel.nsi.in).
+make_installer() {
+    local bundle=$1 installer=$2
+    makensis -V2 -DBUNDLE="$bundle" -DOUTFILE="$installer" "$win64_build_dir/motrel.nsi" >&2 ||
+        die "makensis could not make $installer"
+}
+
+# Makes the wine prefix DIR for trying the build, once, and points wine at it. Windows draws
+# Helvetica, the tiles' font, with a substitute; wine must be told of one.
+use_wine_prefix() {
+    export WINEPREFIX=$1 WINEDEBUG=-all
+    [ -d "$WINEPREFIX" ] && return 0
+    DISPLAY='' wineboot --init
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v Helvetica /d 'Nimbus Sans' /f >/dev/null
+    wineserver -w
+}
+
 # With --if-cached (for the test runs) only when that Qt is complete here; never builds it.
+# Prints the installer's path, then the zip's.
 main() {
     local bundle=$win64_build_dir/Motrel zip_path=$win64_build_dir/Motrel-win64.zip
+    local installer=$win64_build_dir/Motrel-setup.exe
     if [ "${1:-}" = --if-cached ]; then
         win64_qt_complete || {
             say "no Windows build: Qt for MinGW is not complete in $win64_qt (scripts/package --arch win64 builds it)"
             return 0
         }
+        ensure_packages "${win64_packages[@]}"
     else
         ensure_packages "${win64_packages[@]}"
         ensure_win64_qt
@@ -89,6 +115,8 @@ main() {
     assemble_bundle "$bundle"
     rm -f "$zip_path"
     (cd "$win64_build_dir" && zip -qr "$zip_path" Motrel)
+    make_installer "$bundle" "$installer"
+    echo "$installer"
     echo "$zip_path"
 }
 
