@@ -81,10 +81,18 @@ livedrive() {
         --motrel "$build_dir/Motrel" --bridgesim "$build_dir/tools/bridgesim" --user "${SUDO_USER:-$(id -un)}" "$@"
 }
 
-build() {
-    cmake -S "$top" -B "$build_dir" "$@"
-    cmake --build "$build_dir" -j "$(nproc)"
+# Configures the source tree into DIR with the cmake OPTIONS and builds it with JOBS jobs:
+# every target, or the TARGETS after --.
+#   configure_and_build DIR JOBS [OPTIONS...] [-- TARGETS...]
+configure_and_build() {
+    local dir=$1 jobs=$2 options=()
+    shift 2
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+    cmake -S "$top" -B "$dir" "${options[@]}"
+    cmake --build "$dir" -j "$jobs" ${2:+--target "${@:2}"}
 }
+
+build() { configure_and_build "$build_dir" "$(nproc)" "$@"; }
 
 # Runs a command in a private network namespace that holds only loopback,
 # so nothing it sends can reach a real network.
