@@ -94,6 +94,13 @@ configure_and_build() {
 
 build() { configure_and_build "$build_dir" "$(nproc)" "$@"; }
 
+# The one Debian package in folder $1; ends the script when there is none or more than one.
+the_deb() {
+    local debs=("$1"/*.deb)
+    [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || die "expected one .deb in $1, found: $(ls -A "$1" 2>&1)"
+    printf '%s\n' "${debs[0]}"
+}
+
 # Runs a command in a private network namespace that holds only loopback,
 # so nothing it sends can reach a real network.
 isolated() {
