@@ -17,7 +17,8 @@ test_packages+=(valgrind python3)
 test_packages+=(openbox matchbox-window-manager)
 # The font that the tiles' "Helvetica" resolves to, for the golden pictures.
 test_packages+=(fonts-urw-base35)
-fuzz_packages=(clang libclang-rt-14-dev)
+# The fuzz runs are isolated by the harness, which wants python3 and ip.
+fuzz_packages=(clang libclang-rt-14-dev python3 iproute2)
 # ARM builds for small boards, cross-compiled here and run under qemu-user.
 cross_arches=(arm64 armhf)
 
@@ -101,18 +102,9 @@ the_deb() {
     printf '%s\n' "${debs[0]}"
 }
 
-# Runs a command in a private network namespace that holds only loopback,
-# so nothing it sends can reach a real network.
-isolated() {
-    local inner='ip link set lo up && exec "$@"'
-    if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
-        unshare -n -- sh -c "$inner" sh "$@"
-    elif unshare -rn true 2>/dev/null; then
-        unshare -rn -- sh -c "$inner" sh "$@"
-    else
-        die "cannot create a private network namespace (unshare -n or -rn); refusing to run unisolated"
-    fi
-}
+# Runs a command in a private network namespace that holds only loopback (scripts/lib/harness.py
+# makes it), so nothing it sends can reach a real network.
+isolated() { /usr/bin/python3 "$top/scripts/lib/harness.py" isolated -- "$@"; }
 
 # Runs one ctest suite in isolation and adds its counts to the run's totals.
 suites_passed=0
