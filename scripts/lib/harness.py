@@ -32,6 +32,7 @@ import time
 BRIDGE_ADDR = "192.168.4.1"
 DASHBOARD_ADDR = "192.168.4.105"
 BRIDGE_ADDR6, DASHBOARD_ADDR6 = "fd00:4::1", "fd00:4::105"
+PORT = 35000  # the bridge's and the dashboard's alike
 PROBE = bytes.fromhex("30 0D 0A")
 REPLY = bytes.fromhex("26 54 45 32 3D 31 0D 0A")
 BACKGROUND = (0x16, 0x16, 0x16)
@@ -75,6 +76,13 @@ def sh(*args, check_rc=True, **kwargs):
         raise RuntimeError("%s failed (%d): %s" % (" ".join(args), result.returncode,
                                                    result.stderr.decode(errors="replace")))
     return result
+
+
+def ecu_frame(kph, rpm, coolant_raw=200):
+    """One "ECU:" line as bridgesim sends it for the same values (e2e's demo case holds the two alike)."""
+    values = [0] * 13
+    values[4], values[6], values[8] = (rpm + 12) // 25, coolant_raw, kph
+    return ("ECU: " + " ".join("%02X" % min(max(value, 0), 0xFF) for value in values) + "\r\n").encode()
 
 
 # The scene

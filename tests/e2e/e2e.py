@@ -200,10 +200,14 @@ def case_display(run):
 
 def case_demo(run):
     dash_ns, bridge_ns = run.namespace_pair()
-    run.start_sim(bridge_ns, *fixed_frame(30, 1500))
+    sim = run.start_sim(bridge_ns, *fixed_frame(30, 1500))
     run.start_dashboard(dash_ns)
     image = wait_for_rest(run, 30, 1500)
     expect_tiles(run, image, CLD="dark", WRM="dark", PN="dark")
+    # The frame the harness builds for the fault runs' sender is the simulator's.
+    frames = {data for _, _, data in records(sim, "out") if data.startswith(b"ECU:")}
+    check(frames == {harness.ecu_frame(30, 1500)}, "bridgesim sent %s, the harness builds %s"
+          % (frames, harness.ecu_frame(30, 1500)))
 
     x, y = run.geometry.tile_centre("WIFI")
     for _ in range(4):
