@@ -20,14 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-QByteArrayList driveLap()
-{
-    QByteArrayList frames;
-    for (const std::string &frame : DriveFrames::lap())
-        frames.append(QByteArray::fromStdString(frame));
-    return frames;
-}
-
 void identify(BackEnd &backEnd)
 {
     TestAccess::receive(backEnd, QByteArray(DriveFrames::identification));
@@ -48,7 +40,7 @@ void receiveTimed(benchmark::State &state, BackEnd &backEnd, const QByteArray &f
 struct Bench
 {
     BackEnd backEnd;
-    const QByteArrayList frames = driveLap();
+    const QByteArrayList frames = DriveFrames::lap();
     int emitted = 0;
 
     Bench()

@@ -1,7 +1,8 @@
 // A paced stream of drive frames to the dashboard, for the flood figure:
 //   bench_sender ADDRESS RATE COUNT
-// identifies itself once, then sends COUNT frames at RATE per second from port 35000.
+// identifies itself once, then sends COUNT frames at RATE per second from the bridge's port.
 #include "driveframes.h"
+#include "drivers.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,8 +14,6 @@
 #include <ctime>
 
 namespace {
-
-constexpr unsigned short bridgePort = 35000;
 
 timespec addNanoseconds(timespec t, long long ns)
 {
@@ -36,7 +35,7 @@ int main(int argc, char *argv[])
     const long long count = std::atoll(argv[3]);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(bridgePort);
+    to.sin_port = htons(BridgeProtocol::port);
     if (rate <= 0 || count < 0 || inet_pton(AF_INET, argv[1], &to.sin_addr) != 1) {
         std::fprintf(stderr, "bench_sender: bad address, rate or count\n");
         return 2;
@@ -44,17 +43,17 @@ int main(int argc, char *argv[])
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in from{};
     from.sin_family = AF_INET;
-    from.sin_port = htons(bridgePort);
+    from.sin_port = htons(BridgeProtocol::port);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
         std::perror("bench_sender");
         return 1;
     }
-    const auto send = [&](const std::string &text) {
-        return sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) >= 0;
+    const auto send = [&](const QByteArray &text) {
+        return sendto(fd, text.constData(), text.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) >= 0;
     };
-    send(DriveFrames::identification);
+    send(QByteArray(DriveFrames::identification));
 
-    const std::vector<std::string> frames = DriveFrames::lap();
+    const QByteArrayList frames = DriveFrames::lap();
     const long long periodNs = static_cast<long long>(1e9 / rate);
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
@@ -63,7 +62,7 @@ int main(int argc, char *argv[])
         // An absolute schedule: a late datagram is followed at once by the next, so the mean rate holds.
         const timespec due = addNanoseconds(start, i * periodNs);
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
-        sent += send(frames[i % frames.size()]);
+        sent += send(frames.at(static_cast<int>(i % frames.size())));
     }
     timespec end{};
     clock_gettime(CLOCK_MONOTONIC, &end);

@@ -68,24 +68,25 @@ where monotonic ms is CLOCK_MONOTONIC in milliseconds, "in" a datagram from
 the dashboard and "out" one the simulator sent. Lines starting with # are
 comments.
 
-Run it where the dashboard reaches it as 192.168.4.1, for instance in a network
+Run it where the dashboard reaches it as %1, for instance in a network
 namespace (scripts/run does that); never on a network with a real bridge.)";
 
 } // namespace
 
 OptionsParser::OptionsParser()
 {
-    parser.setApplicationDescription(QString::fromUtf8(description));
+    parser.setApplicationDescription(QString::fromUtf8(description).arg(QLatin1String(BridgeProtocol::bridgeAddress)));
     parser.addHelpOption();
     parser.addOptions({
         {{QStringLiteral("s"), QStringLiteral("scenario")}, QStringLiteral("Scenario to run (default drive)."),
          QStringLiteral("name")},
         {QStringLiteral("bind"), QStringLiteral("Local IPv4 address to listen on (default 0.0.0.0)."),
          QStringLiteral("address")},
-        {QStringLiteral("port"), QStringLiteral("Local UDP port (default 35000)."), QStringLiteral("port")},
+        {QStringLiteral("port"), QStringLiteral("Local UDP port (default %1).").arg(BridgeProtocol::port),
+         QStringLiteral("port")},
         {QStringLiteral("peer"),
-         QStringLiteral("Stream to this dashboard at once, without waiting for its probe (port 35000 "
-                        "unless given)."),
+         QStringLiteral("Stream to this dashboard at once, without waiting for its probe (port %1 unless given).")
+             .arg(BridgeProtocol::port),
          QStringLiteral("address[:port]")},
         {QStringLiteral("ident"), QStringLiteral("Identification line to answer a probe with."),
          QStringLiteral("text")},

@@ -1,6 +1,7 @@
 #ifndef SIMOPTIONS_H
 #define SIMOPTIONS_H
 
+#include "drivers.h"
 #include "ecuframe.h"
 
 #include <QByteArray>
@@ -15,10 +16,10 @@ struct SimOptions
 
     Scenario scenario = Scenario::Drive;
     QHostAddress bindAddress = QHostAddress::AnyIPv4;
-    quint16 port = 35000;
+    quint16 port = BridgeProtocol::port;
     // Where to stream before (or instead of) a probe; null until a probe names the dashboard.
     QHostAddress peerAddress;
-    quint16 peerPort = 35000;
+    quint16 peerPort = BridgeProtocol::port;
     QByteArray identification = "SN:BRIDGESIM ID:4242 FW:1.0 SIMULATOR";
     double rateHz = 5.0;
     int latencyMs = 0;

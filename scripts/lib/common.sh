@@ -17,7 +17,8 @@ test_packages+=(valgrind python3)
 test_packages+=(openbox matchbox-window-manager)
 # The font that the tiles' "Helvetica" resolves to, for the golden pictures.
 test_packages+=(fonts-urw-base35)
-fuzz_packages=(clang libclang-rt-14-dev)
+# The fuzz runs are isolated by the harness, which wants python3 and ip.
+fuzz_packages=(clang libclang-rt-14-dev python3 iproute2)
 # ARM builds for small boards, cross-compiled here and run under qemu-user.
 cross_arches=(arm64 armhf)
 
@@ -81,23 +82,29 @@ livedrive() {
         --motrel "$build_dir/Motrel" --bridgesim "$build_dir/tools/bridgesim" --user "${SUDO_USER:-$(id -un)}" "$@"
 }
 
-build() {
-    cmake -S "$top" -B "$build_dir" "$@"
-    cmake --build "$build_dir" -j "$(nproc)"
+# Configures the source tree into DIR with the cmake OPTIONS and builds it with JOBS jobs:
+# every target, or the TARGETS after --.
+#   configure_and_build DIR JOBS [OPTIONS...] [-- TARGETS...]
+configure_and_build() {
+    local dir=$1 jobs=$2 options=()
+    shift 2
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+    cmake -S "$top" -B "$dir" "${options[@]}"
+    cmake --build "$dir" -j "$jobs" ${2:+--target "${@:2}"}
 }
 
-# Runs a command in a private network namespace that holds only loopback,
-# so nothing it sends can reach a real network.
-isolated() {
-    local inner='ip link set lo up && exec "$@"'
-    if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
-        unshare -n -- sh -c "$inner" sh "$@"
-    elif unshare -rn true 2>/dev/null; then
-        unshare -rn -- sh -c "$inner" sh "$@"
-    else
-        die "cannot create a private network namespace (unshare -n or -rn); refusing to run unisolated"
-    fi
+build() { configure_and_build "$build_dir" "$(nproc)" "$@"; }
+
+# The one Debian package in folder $1; ends the script when there is none or more than one.
+the_deb() {
+    local debs=("$1"/*.deb)
+    [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || die "expected one .deb in $1, found: $(ls -A "$1" 2>&1)"
+    printf '%s\n' "${debs[0]}"
 }
+
+# Runs a command in a private network namespace that holds only loopback (scripts/lib/harness.py
+# makes it), so nothing it sends can reach a real network.
+isolated() { /usr/bin/python3 "$top/scripts/lib/harness.py" isolated -- "$@"; }
 
 # Runs one ctest suite in isolation and adds its counts to the run's totals.
 suites_passed=0

@@ -15,8 +15,11 @@ network. Whatever a Session started (namespaces, X server, window manager, proce
 every way out, SIGINT and SIGTERM included; namespaces of runs that were killed outright are swept
 when the next Session starts. Geometry computes where the scene puts its gauges and tiles from the
 window's size alone. Needs root (namespaces) and Debian's Xvfb, xdotool, ImageMagick and python3-xlib.
+Shell scripts use it as `harness.py isolated -- COMMAND` (a namespace holding only loopback) and
+`harness.py with-xvfb -- COMMAND`.
 """
 import ctypes
+import functools
 import math
 import os
 import random
@@ -29,6 +32,7 @@ import time
 BRIDGE_ADDR = "192.168.4.1"
 DASHBOARD_ADDR = "192.168.4.105"
 BRIDGE_ADDR6, DASHBOARD_ADDR6 = "fd00:4::1", "fd00:4::105"
+PORT = 35000  # the bridge's and the dashboard's alike
 PROBE = bytes.fromhex("30 0D 0A")
 REPLY = bytes.fromhex("26 54 45 32 3D 31 0D 0A")
 BACKGROUND = (0x16, 0x16, 0x16)
@@ -72,6 +76,13 @@ def sh(*args, check_rc=True, **kwargs):
         raise RuntimeError("%s failed (%d): %s" % (" ".join(args), result.returncode,
                                                    result.stderr.decode(errors="replace")))
     return result
+
+
+def ecu_frame(kph, rpm, coolant_raw=200):
+    """One "ECU:" line as bridgesim sends it for the same values (e2e's demo case holds the two alike)."""
+    values = [0] * 13
+    values[4], values[6], values[8] = (rpm + 12) // 25, coolant_raw, kph
+    return ("ECU: " + " ".join("%02X" % min(max(value, 0), 0xFF) for value in values) + "\r\n").encode()
 
 
 # The scene
@@ -244,6 +255,21 @@ def wait_exit(process, timeout):
         return None
 
 
+@functools.lru_cache(maxsize=None)
+def _unshare_flags():
+    """A plain network namespace for root, else one inside a user namespace."""
+    for flags in ("-n", "-rn")[os.geteuid() != 0:]:
+        if subprocess.call(["unshare", flags, "true"], stderr=subprocess.DEVNULL) == 0:
+            return flags
+    raise CheckFailed("cannot create a private network namespace (unshare -n or -rn); refusing to run unisolated")
+
+
+def loopback_only(args):
+    """The command that runs ARGS in a network namespace of its own holding only loopback, so nothing
+    they send can reach a real network."""
+    return ["unshare", _unshare_flags(), "--", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + list(args)
+
+
 def delete_namespace(name):
     for pid in sh("ip", "netns", "pids", name, check_rc=False).stdout.split():
         try:
@@ -332,7 +358,7 @@ class Session:
         environment = ["env"] + ["%s=%s" % item for item in (env or {}).items()]
         inner = self.as_user + environment + list(args)
         if namespace == LOOPBACK_ONLY:
-            return ["unshare", "-n", "--", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + inner
+            return loopback_only(inner)
         return (["ip", "netns", "exec", namespace] if namespace else []) + inner
 
     # Processes
@@ -558,8 +584,19 @@ def with_xvfb(argv):
     return status
 
 
+def isolated(argv):
+    """harness.py isolated -- COMMAND...: COMMAND in a network namespace of its own holding only loopback."""
+    try:
+        command = loopback_only(argv[argv.index("--") + 1:])
+    except CheckFailed as failure:
+        return "motrel: %s" % failure
+    os.execvp(command[0], command)
+
+
 if __name__ == "__main__":
     import sys
-    if sys.argv[1:2] != ["with-xvfb"] or "--" not in sys.argv:
-        sys.exit(with_xvfb.__doc__)
-    sys.exit(with_xvfb(sys.argv[2:]))
+    commands = {"with-xvfb": with_xvfb, "isolated": isolated}
+    command = commands.get(sys.argv[1] if len(sys.argv) > 1 else None)
+    if not command or "--" not in sys.argv:
+        sys.exit("\n".join(command.__doc__ for command in commands.values()))
+    sys.exit(command(sys.argv[2:]))

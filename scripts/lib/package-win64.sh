@@ -12,9 +12,8 @@ set -euo pipefail
 win64_build_dir=$top/build-win64
 
 build_motrel_exe() {
-    cmake -S "$top" -B "$win64_build_dir" --toolchain "$top/cmake/toolchains/win64.cmake" \
-        -DMOTREL_WIN64_QT="$win64_qt" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >&2
-    cmake --build "$win64_build_dir" --target Motrel -j "$win64_jobs" >&2
+    configure_and_build "$win64_build_dir" "$win64_jobs" --toolchain "$top/cmake/toolchains/win64.cmake" \
+        -DMOTREL_WIN64_QT="$win64_qt" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -- Motrel >&2
 }
 
 # Where a DLL that the bundle needs comes from: Qt or the MinGW runtime. Any other

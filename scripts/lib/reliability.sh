@@ -10,8 +10,7 @@ instrumented_skip='e2e|faults|fuzz|packaging|bench'
 
 # Every unit and scene test, built with AddressSanitizer and UBSan (g++), leaks checked.
 sanitizer_tests() {
-    cmake -S "$top" -B "$asan_build_dir" -DMOTREL_SANITIZE=ON
-    cmake --build "$asan_build_dir" -j "$(nproc)"
+    configure_and_build "$asan_build_dir" "$(nproc)" -DMOTREL_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
     LSAN_OPTIONS=suppressions=$sanitize_dir/lsan.supp \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -38,9 +37,8 @@ memcheck_backend() {
 # Builds the libFuzzer targets with clang; each ctest then fuzzes for the given seconds.
 fuzz_build() {
     local seconds=$1
-    CXX=clang++ cmake -S "$top" -B "$fuzz_build_dir" -DMOTREL_FUZZ=ON -DMOTREL_SANITIZE=ON \
-        -DMOTREL_FUZZ_SECONDS="$seconds"
-    cmake --build "$fuzz_build_dir" -j "$(nproc)" --target fuzz_decoder fuzz_datagrams
+    CXX=clang++ configure_and_build "$fuzz_build_dir" "$(nproc)" -DMOTREL_FUZZ=ON -DMOTREL_SANITIZE=ON \
+        -DMOTREL_FUZZ_SECONDS="$seconds" -- fuzz_decoder fuzz_datagrams
 }
 
 fuzz_run() {

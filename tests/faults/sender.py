@@ -5,31 +5,29 @@ usage: sender.py frames SPEED RPM              ECU frames at 10 per second until
        sender.py odd SPEED RPM                 malformed and oversized datagrams, then one frame
        sender.py flood COUNT SECONDS SPEED RPM  COUNT datagrams at full speed, at most SECONDS long,
                                                then one frame, repeated for a second
-       sender.py hold                          keep UDP port 35000 bound (run on the dashboard's side)
+       sender.py hold                          keep the bridge port bound (run on the dashboard's side)
 
 Sends only to the dashboard's address in the namespace pair. Prints "ready" once bound and
 "done N" when it has sent everything; datagrams it receives go to stdout as "got HEX".
 """
 import itertools
+import os
 import select
 import socket
 import sys
 import time
 
-BRIDGE = ("192.168.4.1", 35000)
-DASHBOARD = ("192.168.4.105", 35000)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+from harness import BRIDGE_ADDR, DASHBOARD_ADDR, PORT, ecu_frame as frame  # noqa: E402
+
+BRIDGE = (BRIDGE_ADDR, PORT)
+DASHBOARD = (DASHBOARD_ADDR, PORT)
 LARGEST_UDP_PAYLOAD = 65507
 FRAME_INTERVAL = 0.1
 # A full socket buffer makes the kernel drop the flood's tail, so the flood's final frame
 # follows it for a second at a bridge's pace: the dashboard must end on that frame.
 FINAL_COPIES = 20
 FINAL_INTERVAL = 0.05
-
-
-def frame(speed, rpm, coolant_raw=200):
-    values = [0] * 13
-    values[4], values[6], values[8] = rpm // 25, coolant_raw, speed
-    return ("ECU: " + " ".join("%02X" % value for value in values) + "\r\n").encode()
 
 
 def bridge_socket():
@@ -92,7 +90,7 @@ def flood(count, seconds, speed, rpm):
 
 def hold():
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(("0.0.0.0", 35000))
+    sock.bind(("0.0.0.0", PORT))
     print("ready", flush=True)
     while True:
         sock.recv(LARGEST_UDP_PAYLOAD)

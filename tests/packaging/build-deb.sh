@@ -11,8 +11,5 @@ need dpkg-shlibdeps dpkg-dev
 
 rm -rf "$out_dir"
 cpack --config "$build_dir/CPackConfig.cmake" -B "$out_dir" || fail "cpack could not build the Debian package"
-debs=("$out_dir"/*.deb)
-if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-    fail "expected one .deb in $out_dir, found: ${debs[*]}"
-fi
-echo "built ${debs[0]}"
+deb=$(the_deb "$out_dir")
+echo "built $deb"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the package on this machine, starts the dashboard from PATH under a
-# private Xvfb, clicks EXIT, expects exit status 0, and purges the package.
-# A package of another architecture installs beside this machine's libraries
-# (multiarch) and runs through LAUNCHER, its qemu-user emulator.
-#   deb-install.sh DEB_DIR [LAUNCHER]
+# Installs the package on this machine, runs the dashboard from PATH as the end-to-end
+# frame case does (a private Xvfb, bridgesim in a namespace pair: a frame shown, EXIT
+# ends it with status 0), and purges the package. A package of another architecture
+# installs beside this machine's libraries (multiarch) and runs through LAUNCHER, its
+# qemu-user emulator.
+#   deb-install.sh DEB_DIR BRIDGESIM [LAUNCHER]
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/lib.sh"
@@ -12,19 +13,16 @@ set -euo pipefail
 if [ "$(id -u)" -ne 0 ] || ! grep -Eq '^ *0 +0 +4294967295$' /proc/self/uid_map; then
     skip "installing a package needs root"
 fi
-# A namespace of its own: no real network, and the bridge port free of other tests.
+# No network for apt either: the dependencies must already be installed.
 if [ -z "${MOTREL_PACKAGE_TEST_NET:-}" ]; then
     export MOTREL_PACKAGE_TEST_NET=private
-    exec unshare -n -- sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
-fi
-# And a private X server of the dashboard's nominal size.
-if [ -z "${MOTREL_PACKAGE_TEST_X:-}" ]; then
-    export MOTREL_PACKAGE_TEST_X=private
-    exec /usr/bin/python3 "$(dirname "$0")/../../scripts/lib/harness.py" with-xvfb --size 1024x600 -- "$0" "$@"
+    isolated "$0" "$@"
+    exit
 fi
 
 deb=$(realpath "$(the_deb "$1")")
-launcher=${2:-}
+bridgesim=$(realpath "$2")
+launcher=${3:-}
 package=motrel:$(dpkg-deb -f "$deb" Architecture)
 need xdotool xdotool
 [ -z "$launcher" ] || need "$launcher" qemu-user-static
@@ -40,17 +38,11 @@ fi
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 [ ! -e /usr/bin/Motrel ] || skip "/usr/bin/Motrel exists outside any package; not overwriting it"
 
-work=$(mktemp -d)
-dashboard=""
-stop() { [ -z "$1" ] || { kill "$1" 2>/dev/null; wait "$1" 2>/dev/null || true; }; }
-cleanup() {
-    stop "$dashboard"
-    apt-get purge -y -o DPkg::Lock::Timeout=300 "$package" >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+work=$1/install
+rm -rf "$work"
+mkdir -p "$work"
+trap 'apt-get purge -y -o DPkg::Lock::Timeout=300 "$package" >/dev/null 2>&1 || true' EXIT
 
-# No network in here: the dependencies must already be installed.
 apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=300 "$deb" >"$work/apt.log" 2>&1 ||
     fail "the package does not install: $(tail -5 "$work/apt.log")"
 [ "$(command -v Motrel)" = /usr/bin/Motrel ] || fail "Motrel is not on PATH after installing"
@@ -61,45 +53,11 @@ if command -v systemd-analyze >/dev/null; then
         fail "systemd finds fault with the installed kiosk unit"
 fi
 
-export QT_QPA_PLATFORM=xcb
-
-${launcher:+"$launcher"} "$(command -v Motrel)" >"$work/motrel.log" 2>&1 &
-dashboard=$!
-# Polled: a search dies on windows that vanish while it runs, as start-up's do.
-window=""
-for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --name '^Motrel$' 2>/dev/null | head -1) && [ -n "$window" ] && break
-    kill -0 "$dashboard" 2>/dev/null || fail "the dashboard ended before showing a window: $(cat "$work/motrel.log")"
-    sleep 0.1
-done
-[ -n "$window" ] || fail "no Motrel window appeared: $(cat "$work/motrel.log")"
-for _ in $(seq 50); do
-    xdotool getwindowgeometry "$window" | grep -q 'Geometry: 1024x600' && break
-    sleep 0.1
-done
-
-# The EXIT tile is the lower right one; its middle at 1024 x 600.
-exit_x=931 exit_y=533
-status=""
-for _ in $(seq 10); do
-    sleep 1
-    xdotool mousemove "$exit_x" "$exit_y" click 1 || true
-    for _ in $(seq 30); do
-        kill -0 "$dashboard" 2>/dev/null || break
-        sleep 0.1
-    done
-    if ! kill -0 "$dashboard" 2>/dev/null; then
-        wait "$dashboard" && status=0 || status=$?
-        dashboard=""
-        break
-    fi
-done
-if [ -z "$status" ]; then
-    fail "the dashboard did not end on a click at EXIT: $(cat "$work/motrel.log")"
-fi
-[ "$status" -eq 0 ] || fail "the dashboard ended with status $status: $(cat "$work/motrel.log")"
+/usr/bin/python3 "$(dirname "$0")/../e2e/e2e.py" --motrel "$(command -v Motrel)" --bridgesim "$bridgesim" \
+    --workdir "$work" ${launcher:+--launcher "$launcher"} frame ||
+    fail "the installed dashboard did not show a frame and end with status 0 on EXIT"
 
 apt-get purge -y -o DPkg::Lock::Timeout=300 "$package" >"$work/purge.log" 2>&1 ||
     fail "the package does not purge: $(tail -5 "$work/purge.log")"
 [ ! -e /usr/bin/Motrel ] || fail "/usr/bin/Motrel is still there after purging"
-echo "installed, started from PATH, ended with status 0 on EXIT, purged"
+echo "installed, started from PATH, showed two frames, ended with status 0 on EXIT, purged"

@@ -1,5 +1,8 @@
-# Shared by the packaging checks: failing, skipping, comparing lists.
+# Shared by the packaging checks: failing, skipping, comparing lists; and the project's
+# scripts/lib/common.sh.
 # shellcheck shell=bash
+# shellcheck source-path=SCRIPTDIR/../../scripts/lib
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/common.sh"
 
 # ctest reads this exit status as "skipped" (SKIP_RETURN_CODE).
 skip_status=77
@@ -17,15 +20,6 @@ same_lines() {
 
 # The Debian architecture a check is about: its argument, or this machine's.
 arch_or_native() { printf '%s\n' "${1:-$(dpkg --print-architecture)}"; }
-
-# The one package that build-deb.sh left in folder $1.
-the_deb() {
-    local debs=("$1"/*.deb)
-    if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-        fail "no single .deb in $1: was the package built?"
-    fi
-    printf '%s\n' "${debs[0]}"
-}
 
 # The images of the Windows icon group, "width height bits" each: Windows picks
 # among them by size and by the colour depth of the display.

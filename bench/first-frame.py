@@ -1,15 +1,17 @@
-#!/usr/bin/env python3
-"""Time from launch to the dashboard's first frame, seen from outside the process.
+#!/usr/bin/python3
+"""Time from launch to the dashboard's first frame, seen from outside the process, for builds side
+by side (cmake -DMOTREL_QML_CACHE=ON against the default, say, with Qt's disk cache cold or warm).
 
 Qt stamps its render-loop messages with the monotonic clock ("time boot"), which
 is the clock this launcher reads just before it starts the program; the CPU time
 the process had used by then (averaged: it counts in ticks) is less sensitive
 to a busy machine. The programs
 run in turn, so that a change in the machine's load hits all alike, and the
-median for each is printed. Runs inside a private network namespace (root),
-under a private Xvfb (xcb) or offscreen with the software renderer.
+median for each is printed. Runs in a network namespace of its own holding only
+loopback, on a private Xvfb (xcb) or offscreen with the software renderer, both
+from scripts/lib/harness.py.
 
-    first-frame.py [--runs N] [--platform xcb|offscreen] [--disk-cache cold|warm] MOTREL...
+    bench/first-frame.py [--runs N] [--platform xcb|offscreen] [--disk-cache cold|warm] MOTREL...
 """
 import argparse
 import os
@@ -20,6 +22,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "lib"))
+import harness  # noqa: E402
+
 FRAME = re.compile(r"^\s*(\d+\.\d+) Frame rendered")
 
 
@@ -27,18 +32,8 @@ def isolate():
     if os.environ.get("MOTREL_MEASURE_NET") == "private":
         return
     os.environ["MOTREL_MEASURE_NET"] = "private"
-    inner = 'ip link set lo up && exec "$@"'
-    os.execvp("unshare", ["unshare", "-n", "--", "sh", "-c", inner, "sh", sys.executable, *sys.argv])
-
-
-def start_xvfb():
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x600x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as display:
-        return server, ":" + display.readline().strip()
+    command = harness.loopback_only([sys.executable, *sys.argv])
+    os.execvp(command[0], command)
 
 
 def cpu_seconds(pid):
@@ -96,12 +91,12 @@ def main():
                QT_LOGGING_RULES="qt.scenegraph.time.renderloop=true",
                QT_MESSAGE_PATTERN="%{time boot} %{message}",
                QT_QPA_PLATFORM=args.platform)
-    server = None
-    if args.platform == "xcb":
-        server, env["DISPLAY"] = start_xvfb()
-    else:
-        env["QT_QUICK_BACKEND"] = "software"
-    try:
+    with tempfile.TemporaryDirectory() as work, harness.Session(os.path.join(work, "x"), tag="ff") as session:
+        if args.platform == "xcb":
+            session.start_xvfb()
+            env["DISPLAY"] = session.display
+        else:
+            env["QT_QUICK_BACKEND"] = "software"
         programs = [os.path.abspath(program) for program in args.programs]
         for program, samples in measure(programs, args.runs, env, args.disk_cache == "warm").items():
             wall, cpu = zip(*samples)
@@ -109,10 +104,6 @@ def main():
                   f"(range {min(wall) * 1000:.0f}-{max(wall) * 1000:.0f}), "
                   f"CPU {statistics.mean(cpu) * 1000:.0f} ms on average, over {len(samples)} runs "
                   f"({args.platform}, disk cache {args.disk_cache})")
-    finally:
-        if server:
-            server.terminate()
-            server.wait()
 
 
 if __name__ == "__main__":
