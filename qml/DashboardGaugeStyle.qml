@@ -68,9 +68,10 @@ CircularGaugeStyle {
             paintBackground(ctx)
         }
 
+        // The reading itself: the gauge stops at its maximum, the readout goes on past it.
         Text {
             id: speedText
-            readonly property int kphInt: control.value
+            readonly property int kphInt: valueSource.kph
             text: kphInt
             color: "white"
             font.pixelSize: toPixels(0.3)

@@ -167,18 +167,32 @@ void Drivers::decodeNewestFrame(int datagramStart)
     if (newestEnd < buffer.size()) {
         // Nothing after its end holds a marker; cutting the frame out in place spares a copy.
         const QString rest = possibleMarkerStart(buffer.midRef(newestEnd));
+        const bool pieced = newest < datagramStart;
         buffer.truncate(newestEnd);
         buffer.remove(0, newest);
-        if (!inDemoMode())
-            decodeEcuFrame(buffer);
+        showFrame(buffer, pieced, true);
         buffer = rest;
         return;
     }
     // Still open: its marker ends the frame before it, if there is one.
     const int previous = newest > 0 ? buffer.lastIndexOf(marker, newest - 1) : -1;
-    if (previous >= 0 && !inDemoMode())
-        decodeEcuFrame(buffer.mid(previous, endOfFrameAt(previous, newest) - previous));
+    if (previous >= 0) {
+        const int end = endOfFrameAt(previous, newest);
+        showFrame(buffer.mid(previous, end - previous), previous < datagramStart, end < newest);
+    }
     buffer.remove(0, newest);
+}
+
+void Drivers::showFrame(const QString &text, bool pieced, bool lineEnded)
+{
+    // UDP loses datagrams. A frame put together from pieces, or without a line end after it, is
+    // shown only with every byte; once the bridge is known to end its lines, one without a line
+    // end lost its tail and is not shown at all.
+    LinkState &state = *linkState;
+    const bool lostItsTail = !lineEnded && state.bridgeEndsLines;
+    state.bridgeEndsLines = state.bridgeEndsLines || lineEnded;
+    if (!lostItsTail && !inDemoMode())
+        decodeEcuFrame(text, pieced || !lineEnded);
 }
 
 void Drivers::capReceiveBuffer()
@@ -228,10 +242,12 @@ void Drivers::parseSerialLine()
     state.snField4 = parts.at(3).trimmed();
 }
 
-void Drivers::decodeEcuFrame(const QString &text)
+void Drivers::decodeEcuFrame(const QString &text, bool needsEveryByte)
 {
     const QStringRef payload = text.midRef(text.indexOf(QLatin1Char(':')) + 1).trimmed();
     const QVector<QStringRef> tokens = payload.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (needsEveryByte && tokens.size() < BridgeProtocol::wholeFrameBytes)
+        return;
     QByteArray &bytes = linkState->frameBytes;
     bytes.clear();
     for (const QStringRef &token : tokens)

@@ -41,6 +41,9 @@ constexpr int warmBit = 0x02;
 constexpr int parkNeutralBit = 0x08;
 // The most text kept for a frame whose end has not arrived yet.
 constexpr int receiveBufferLimit = 4096;
+// A frame ends with its second status byte; one put together from pieces with fewer bytes
+// lost a piece on the way.
+constexpr int wholeFrameBytes = statusByte12 + 1;
 } // namespace BridgeProtocol
 
 // Drivers' private record of its conversation with the bridge.
@@ -56,6 +59,9 @@ struct LinkState
     QString snField3;
     QString snField4;
     QByteArray frameBytes;
+    // The bridge has ended a frame with CR or LF: from then on, a frame that only the next
+    // marker ends lost its tail.
+    bool bridgeEndsLines = false;
 };
 
 class Drivers : public QObject
@@ -80,11 +86,12 @@ private:
 
     void receiveDatagram(const QByteArray &datagram);
     void decodeNewestFrame(int datagramStart);
+    void showFrame(const QString &text, bool pieced, bool lineEnded);
     void capReceiveBuffer();
     void sendToBridge(const QString &text);
     bool hasBridgeAddress();
     void parseSerialLine();
-    void decodeEcuFrame(const QString &text);
+    void decodeEcuFrame(const QString &text, bool needsEveryByte = false);
     void runDemoTick();
     void runPollTick();
     void countSilentTick();

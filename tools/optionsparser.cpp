@@ -25,6 +25,7 @@ constexpr ScenarioName scenarioNames[] = {
 constexpr int maxDelayMs = 10000;
 constexpr double maxSeconds = 86400.0;
 constexpr int maxParts = 16;
+constexpr int maxLoseEvery = 1000;
 constexpr int maxFrameBytes = 64;
 
 const char description[] = R"(A stand-in for the Wi-Fi bridge that relays a car's ECU data to Motrel.
@@ -50,7 +51,7 @@ Scenarios (--scenario):
   split      every frame split into --parts datagrams at cuts that move on by
              a byte with each frame, so that every offset is cut in turn: inside
              the marker, a token or the line end too; or at the fixed byte offsets
-             of --cuts
+             of --cuts; with --lose, some frames lose a piece on the way
   malformed  frames with junk in the bytes the dashboard ignores, lower-case
              digits, runs of spaces, 0x prefixes and extra bytes; the shown
              values stay right
@@ -115,6 +116,9 @@ OptionsParser::OptionsParser()
         {QStringLiteral("cuts"),
          QStringLiteral("split: cut each frame line at these byte offsets, e.g. 2,20 (\"EC\" alone first)."),
          QStringLiteral("n,n...")},
+        {QStringLiteral("lose"),
+         QStringLiteral("split: every nth frame loses a piece, in turn its last and a middle one (default none)."),
+         QStringLiteral("n")},
         {QStringLiteral("every"), QStringLiteral("reident: seconds between identifications (default 10)."),
          QStringLiteral("s")},
         {QStringLiteral("capture"), QStringLiteral("replay: the record to replay."), QStringLiteral("file")},
@@ -250,6 +254,7 @@ bool OptionsParser::readScenarioShape()
     return readSeconds(QStringLiteral("active"), 0.1, maxSeconds, &parsed.activeMs)
            && readSeconds(QStringLiteral("gap"), 0.1, maxSeconds, &parsed.gapMs)
            && readInteger(QStringLiteral("parts"), 2, maxParts, &parsed.parts) && readCuts()
+           && readInteger(QStringLiteral("lose"), 1, maxLoseEvery, &parsed.loseEvery)
            && readSeconds(QStringLiteral("every"), 0.5, maxSeconds, &parsed.everyMs);
 }
 

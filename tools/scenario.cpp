@@ -65,8 +65,13 @@ QByteArrayList Scenario::datagramsBetween(qint64 previousMs, qint64 nowMs) const
     const QByteArray line = frameLineAt(nowMs);
     if (options.scenario == Kind::Split) {
         const int frameNumber = int(nowMs / tickIntervalMs());
-        datagrams << (options.cuts.isEmpty() ? splitLine(line, options.parts, frameNumber)
-                                             : cutLine(line, options.cuts));
+        QByteArrayList pieces = options.cuts.isEmpty() ? splitLine(line, options.parts, frameNumber)
+                                                       : cutLine(line, options.cuts);
+        if (options.loseEvery > 0 && frameNumber % options.loseEvery == 0) {
+            const bool lastOne = frameNumber / options.loseEvery % 2 == 0;
+            pieces.removeAt(lastOne ? pieces.size() - 1 : pieces.size() / 2);
+        }
+        datagrams << pieces;
     } else if (options.scenario == Kind::Malformed) {
         const int variant = int((nowMs / tickIntervalMs()) % malformedVariants);
         datagrams << malformedLine(frameBytesAt(nowMs), variant);

@@ -527,7 +527,8 @@ class Session:
             event = protocol.event.ClientMessage(window=target, client_type=protocols,
                                                  data=(32, [delete, X.CurrentTime, 0, 0, 0]))
             target.send_event(event, event_mask=X.NoEventMask)
-            connection.flush()
+            # A round trip: the server drops what it has not yet read of a connection that closes.
+            connection.sync()
         finally:
             connection.close()
 

@@ -170,15 +170,20 @@ void TestLink::framesShowTheNewestValues_data()
     QTest::newRow("frame split over two datagrams")
         << QList<QByteArray>{"ECU:00 00 00 00 50 00 C8", " 51 64 00 00 03 08\r\n"}
         << QStringList{shownFrame(100, 2000)};
-    QTest::newRow("marker split over two datagrams") << QList<QByteArray>{frame(10), "EC", "U:0 0 0 0 0 0 0 0 2A\n"}
-                                                     << QStringList{shownFrame(10), "42 0 pn 0"};
+    QTest::newRow("marker split over two datagrams") << QList<QByteArray>{frame(10), "EC", frame(42).mid(2)}
+                                                     << QStringList{shownFrame(10), shownFrame(42)};
     QTest::newRow("stray line after a frame") << QList<QByteArray>{frame(10), "OK\r\n", "\r\n", "OK"}
                                               << QStringList{shownFrame(10)};
     QTest::newRow("split marker after a frame") << QList<QByteArray>{frame(10), "EC"} << QStringList{shownFrame(10)};
     QTest::newRow("junk between frames") << QList<QByteArray>{frame(10), "junk", frame(11)}
                                          << QStringList{shownFrame(10), shownFrame(11)};
+    // A bridge without line ends: each frame shows once the next marker ends it, if it is whole.
     QTest::newRow("frames without line ends, each ended by the next marker")
-        << QList<QByteArray>{bare + "0A", bare + "14", bare + "1E"} << QStringList{"10 0 pn 0", "20 0 pn 0"};
+        << QList<QByteArray>{frame(10).chopped(2), frame(20).chopped(2), frame(30).left(25), frame(40).chopped(2),
+                             frame(50).chopped(2)}
+        << QStringList{shownFrame(10), shownFrame(20), shownFrame(40)};
+    QTest::newRow("a short frame in one datagram keeps its absent bytes")
+        << QList<QByteArray>{frame(10), bare + "2A\n"} << QStringList{shownFrame(10), "42 0 pn 0"};
     QTest::newRow("several frames in one datagram: the newest") << QList<QByteArray>{frame(10) + frame(20) + frame(30)}
                                                                 << QStringList{shownFrame(30)};
     QTest::newRow("frame longer than the buffer's bound, in one datagram")
@@ -196,6 +201,19 @@ void TestLink::framesShowTheNewestValues_data()
         refreshes << shownFrame(cut);
     }
     QTest::newRow("a frame cut at every position") << pieces << refreshes;
+
+    // Pieces lost on the way, at every cut: a first piece whose tail is lost, followed by another
+    // first piece and then a whole frame; a frame in three pieces whose middle one is lost.
+    QList<QByteArray> tailless{frame(1)}, middleless{frame(1)};
+    QStringList wholeOnly{shownFrame(1)};
+    const int lineEnd = int(sizeof(BridgeProtocol::lineEnd)) - 1;
+    for (int cut = 1; cut < frame(0).size() - lineEnd; ++cut) {
+        tailless << frame(0).left(cut) << frame(0).left(cut) << frame(100 + cut);
+        middleless << frame(0).left(cut) << frame(0).mid(cut + 3);
+        wholeOnly << shownFrame(100 + cut);
+    }
+    QTest::newRow("first pieces that lost their tails") << tailless << wholeOnly;
+    QTest::newRow("frames that lost a middle piece") << middleless << QStringList{shownFrame(1)};
 }
 
 void TestLink::framesShowTheNewestValues()
@@ -234,8 +252,8 @@ void TestLink::bufferStaysBounded()
     }
     QVERIFY(kept <= BridgeProtocol::receiveBufferLimit);
     // A marker split across datagrams is still found.
-    TestAccess::receive(backEnd, "EC");
-    TestAccess::receive(backEnd, "U:0 0 0 0 0 0 0 0 07\r\n");
+    TestAccess::receive(backEnd, frame(7).left(2));
+    TestAccess::receive(backEnd, frame(7).mid(2));
     QCOMPARE(slotText(backEnd, VehicleSpeed), QString("7"));
 }
 

@@ -162,7 +162,9 @@ SceneTestCase {
         return [
             { tag: "at rest before any reading both read 0", kph: null, rpm: null, speedText: "0", rpmText: "0" },
             { tag: "100 km/h and 2000 rpm read 100 and 2", kph: 100, rpm: 2000, speedText: "100", rpmText: "2" },
-            { tag: "2975 rpm reads whole thousands", kph: 7, rpm: 2975, speedText: "7", rpmText: "2" }
+            { tag: "2975 rpm reads whole thousands", kph: 7, rpm: 2975, speedText: "7", rpmText: "2" },
+            { tag: "200 km/h reads 200, the needle at the dial's end", kph: 200, rpm: 2000, speedText: "200",
+              rpmText: "2" }
         ]
     }
 
@@ -178,6 +180,8 @@ SceneTestCase {
             receive(data.kph, data.rpm)
         tryCompare(speedReadout, "text", data.speedText, 3 * movementMs)
         tryCompare(rpmReadout, "text", data.rpmText, 3 * movementMs)
+        fuzzyCompare(speedometer().value, Math.min(Number(data.speedText), speedometer().maximumValue), 1e-6,
+                     "the needle's value")
         texts.forEach(function(text) { verify(/^\d+$/.test(text), "a whole number: " + text) })
     }
 

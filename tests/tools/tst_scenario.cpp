@@ -159,26 +159,40 @@ void TestScenario::splitPiecesJoinToTheFrame()
 void TestScenario::cutsFallAtTheGivenOffsets_data()
 {
     QTest::addColumn<QVector<int>>("cuts");
+    QTest::addColumn<int>("loseEvery");
+    QTest::addColumn<int>("frame");
+    // The pieces of the frame's line in order; a negative size is a piece lost on the way.
     QTest::addColumn<QVector<int>>("sizes");
     // The line is "ECU:" and 13 tokens of " XX", then CR LF: 45 bytes.
-    QTest::newRow("inside the marker") << QVector<int>{2} << QVector<int>{2, 43};
-    QTest::newRow("inside a token, then the line end") << QVector<int>{20, 44} << QVector<int>{20, 24, 1};
-    QTest::newRow("cuts past the end are dropped") << QVector<int>{10, 45, 90} << QVector<int>{10, 35};
+    QTest::newRow("inside the marker") << QVector<int>{2} << 0 << 0 << QVector<int>{2, 43};
+    QTest::newRow("inside a token, then the line end") << QVector<int>{20, 44} << 0 << 0 << QVector<int>{20, 24, 1};
+    QTest::newRow("cuts past the end are dropped") << QVector<int>{10, 45, 90} << 0 << 0 << QVector<int>{10, 35};
+    QTest::newRow("every second frame loses a piece: first the last")
+        << QVector<int>{10, 20} << 2 << 0 << QVector<int>{10, 10, -25};
+    QTest::newRow("two frames later, a middle one") << QVector<int>{10, 20} << 2 << 2 << QVector<int>{10, -10, 25};
 }
 
 void TestScenario::cutsFallAtTheGivenOffsets()
 {
     QFETCH(QVector<int>, cuts);
+    QFETCH(int, loseEvery);
+    QFETCH(int, frame);
     QFETCH(QVector<int>, sizes);
     SimOptions options = optionsFor(SimOptions::Scenario::Split);
     options.cuts = cuts;
+    options.loseEvery = loseEvery;
     const Scenario scenario(options);
-    const QByteArrayList pieces = scenario.datagramsBetween(-1, 0);
-    QVector<int> actual;
-    for (const QByteArray &piece : pieces)
-        actual << piece.size();
-    QCOMPARE(actual, sizes);
-    QCOMPARE(pieces.join(), scenario.frameLineAt(0));
+    const qint64 ms = frame * scenario.tickIntervalMs();
+    const QByteArray line = scenario.frameLineAt(ms);
+    QByteArrayList sent;
+    int offset = 0;
+    for (const int size : sizes) {
+        if (size > 0)
+            sent << line.mid(offset, size);
+        offset += qAbs(size);
+    }
+    QCOMPARE(offset, line.size());
+    QCOMPARE(scenario.datagramsBetween(ms - 1, ms), sent);
 }
 
 void TestScenario::fixedScenarioSendsItsFrameEvenWhenAllZero()
