@@ -6,8 +6,6 @@
 // The engine values a bridge reports, and their encoding as one "ECU:" line.
 struct EcuFrame
 {
-    static constexpr int byteCount = 13;
-
     int speedKph = 0;
     int rpm = 0;
     int coolantRaw = 0;

@@ -181,7 +181,7 @@ void TestBridgeSimulator::latencyDelaysAndJitterKeepsOrder()
     QVERIFY(lines.size() > 5);
     for (int i = 0; i + 1 < lines.size(); ++i) {
         const QByteArray line = lines.at(i) + '\n';
-        QVERIFY2(line.startsWith("ECU: ") && line.count(' ') == EcuFrame::byteCount, line.constData());
+        QVERIFY2(line.startsWith("ECU: ") && line.count(' ') == BridgeProtocol::wholeFrameBytes, line.constData());
     }
 }
 

@@ -1,3 +1,4 @@
+#include "drivers.h"
 #include "ecuframe.h"
 #include "testaccess.h"
 
@@ -44,7 +45,7 @@ void TestEcuFrame::decodesAsIntended()
     QFETCH(double, coolant);
     QFETCH(int, flags);
 
-    QCOMPARE(frame.bytes().size(), EcuFrame::byteCount);
+    QCOMPARE(frame.bytes().size(), BridgeProtocol::wholeFrameBytes);
     BackEnd backEnd;
     TestAccess::decode(backEnd, QString::fromLatin1(frame.line()));
     const EngineData &data = TestAccess::engine(backEnd);
