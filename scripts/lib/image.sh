@@ -74,8 +74,9 @@ configure_board() {
     as_root cp -a "$image_dir/common/rootfs/." "$image_dir/$board/rootfs/." "$tree/"
     mapfile -t units < <(grep -v '^#' "$image_dir/$board/units")
     as_root systemctl --root="$tree" enable motrel-kiosk.service systemd-networkd.service "${units[@]}"
-    # Nothing the board does not need at boot or later: no package timers on a read-only root.
-    as_root systemctl --root="$tree" mask apt-daily.timer apt-daily-upgrade.timer dpkg-db-backup.timer \
+    # Nothing the board does not need at boot or later: no package timers on a read-only
+    # root, no D-Bus Wi-Fi service ahead of network.target (motrel-wifi runs its own client).
+    as_root systemctl --root="$tree" mask wpa_supplicant.service apt-daily.timer apt-daily-upgrade.timer dpkg-db-backup.timer \
         e2scrub_all.timer e2scrub_reap.service fstrim.timer systemd-networkd-wait-online.service
     # The cache directory a dynamic user gets, already linked to the memory file system.
     as_root ln -sfn private/motrel "$tree/var/cache/motrel"
