@@ -641,7 +641,7 @@ class Machine:
     def written_bytes(self):
         """What the guest wrote to its disk, all boots together."""
         import json
-        extents = json.loads(sh("qemu-img", "map", "--output=json", self.overlay).stdout)
+        extents = json.loads(sh("qemu-img", "map", "--force-share", "--output=json", self.overlay).stdout)
         return sum(extent["length"] for extent in extents if extent["data"] and extent["depth"] == 0)
 
 
