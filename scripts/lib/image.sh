@@ -6,11 +6,12 @@ image_suite=trixie
 image_mirror=http://deb.debian.org/debian
 image_components=main,non-free-firmware
 image_dir=$top/packaging/image
-# One base system for every board: systemd and the kernel, the dashboard's run-time
+# One base system for every board: systemd and the kernel (e2fsprogs before it, so that
+# the initrd checks the root file system before mounting it), the dashboard's run-time
 # packages (run_packages but ip, which networkd makes unneeded), and what a Raspberry Pi
 # adds (its firmware, Wi-Fi firmware and client).
-image_base_packages=(systemd systemd-sysv udev dbus libnss-systemd kmod initramfs-tools linux-image-arm64
-                     fonts-dejavu-core raspi-firmware firmware-brcm80211 wpasupplicant)
+image_base_packages=(systemd systemd-sysv udev dbus libnss-systemd kmod e2fsprogs initramfs-tools
+                     linux-image-arm64 fonts-dejavu-core raspi-firmware firmware-brcm80211 wpasupplicant)
 # The disk: label id (partitions are PARTUUID=4d6f7472-01 and -02), a FAT partition the
 # boot firmware reads, then the root file system.
 image_label_id=0x4d6f7472
@@ -84,6 +85,8 @@ configure_board() {
     as_root truncate -s 0 "$tree/etc/machine-id"
     as_root ln -sfn /etc/machine-id "$tree/var/lib/dbus/machine-id"
     echo motrel | as_root tee "$tree/etc/hostname" >/dev/null
+    # No name servers: the board needs none, and mmdebstrap left the build machine's.
+    as_root rm -f "$tree/etc/resolv.conf"
     as_root rm -rf "$tree/var/lib/apt/lists/"* "$tree/var/cache/apt/"*.bin
 }
 
