@@ -353,6 +353,20 @@ class Session:
             sh("ip", "-n", name, "link", "set", link, "up")
         return dash_ns, bridge_ns
 
+    def tap_namespace(self):
+        """A namespace pair whose dashboard side is a bridge over its veth and a tap for an emulated
+        board, which holds the dashboard's address itself; returns (dashboard ns, bridge ns, tap)."""
+        dash_ns, bridge_ns = self.namespace_pair()
+        veth, tap, bridge = ("mt%s%d-%d" % (side, os.getpid(), self.pair_count) for side in "dts")
+        sh("ip", "-n", dash_ns, "addr", "flush", "dev", veth)
+        sh("ip", "-n", dash_ns, "tuntap", "add", "dev", tap, "mode", "tap")
+        sh("ip", "-n", dash_ns, "link", "add", bridge, "type", "bridge")
+        for link in (veth, tap):
+            sh("ip", "-n", dash_ns, "link", "set", link, "master", bridge)
+        for link in (tap, bridge):
+            sh("ip", "-n", dash_ns, "link", "set", link, "up")
+        return dash_ns, bridge_ns, tap
+
     def in_namespace(self, namespace, args, env=None):
         """The command that runs ARGS in NAMESPACE (None: here), as the session's user, with ENV added."""
         environment = ["env"] + ["%s=%s" % item for item in (env or {}).items()]
@@ -531,6 +545,135 @@ class Session:
             connection.sync()
         finally:
             connection.close()
+
+
+# Emulated boards
+
+class Qmp:
+    """A client of QEMU's machine protocol on a unix socket: commands in, results out, events skipped."""
+
+    def __init__(self, path, timeout=60):
+        import json
+        import socket
+        self.json = json
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                self.socket.connect(path)
+                break
+            except OSError:
+                self.socket.close()
+                check(time.monotonic() < deadline, "no QMP socket at %s" % path)
+                time.sleep(0.1)
+        self.socket.settimeout(timeout)
+        self.reader = self.socket.makefile("rb")
+        self._message()  # the greeting
+        self.execute("qmp_capabilities")
+
+    def _message(self):
+        line = self.reader.readline()
+        check(line, "QEMU closed its QMP socket")
+        return self.json.loads(line)
+
+    def execute(self, command, **arguments):
+        self.socket.sendall(self.json.dumps({"execute": command, "arguments": arguments}).encode() + b"\n")
+        while True:
+            reply = self._message()
+            if "error" in reply:
+                raise CheckFailed("QMP %s: %s" % (command, reply["error"]))
+            if "return" in reply:
+                return reply["return"]
+
+    def close(self):
+        self.reader.close()
+        self.socket.close()
+
+
+class Machine:
+    """QEMU's arm64 virt board booting a scripts/image disk, driven through QMP only.
+
+    Its screen is virtio-gpu at the scene's size, its pointer an absolute virtio tablet, its
+    serial console a file, its one network card a tap in a namespace (Session.tap_namespace).
+    Boots leave nothing on the image: its writes go to an overlay, which a power cut keeps.
+    """
+
+    ABS_MAX = 32767
+
+    def __init__(self, session, image, namespace, tap, width=1024, height=600):
+        self.session, self.image, self.namespace, self.tap = session, image, namespace, tap
+        self.geometry = Geometry(width, height)
+        self.width, self.height = width, height
+        self.overlay = os.path.join(session.workdir, "disk.qcow2")
+        sh("qemu-img", "create", "-q", "-f", "qcow2", "-b", os.path.abspath(image), "-F", "raw", self.overlay)
+        self.boots, self.process, self.qmp = 0, None, None
+
+    def boot(self):
+        """Powers the board on; the serial console goes to boot<N>.serial in the workdir."""
+        self.boots += 1
+        stem = os.path.join(self.session.workdir, "boot%d" % self.boots)
+        self.serial_path, socket_path = stem + ".serial", stem + ".qmp"
+        base = os.path.splitext(self.image)[0]
+        with open(base + ".cmdline") as cmdline:
+            append = cmdline.read().strip()
+        args = ["qemu-system-aarch64", "-M", "virt", "-cpu", "cortex-a72", "-m", "1024", "-smp", "2",
+                "-nodefaults", "-display", "none", "-kernel", base + ".vmlinuz", "-initrd", base + ".initrd",
+                "-append", append, "-drive", "file=%s,format=qcow2,if=virtio" % self.overlay,
+                "-device", "virtio-gpu-pci,xres=%d,yres=%d" % (self.width, self.height),
+                "-device", "virtio-tablet-pci", "-device", "virtio-keyboard-pci",
+                "-netdev", "tap,id=net0,ifname=%s,script=no,downscript=no" % self.tap,
+                "-device", "virtio-net-pci,netdev=net0,romfile=",
+                "-serial", "file:" + self.serial_path, "-qmp", "unix:%s,server=on,wait=off" % socket_path]
+        self.process = self.session.spawn(args, "qemu%d" % self.boots, namespace=self.namespace)
+        self.started = time.monotonic()
+        self.qmp = Qmp(socket_path)
+        log("board powered on (boot %d)" % self.boots)
+
+    def power_cut(self):
+        """Power gone at once: QEMU quits without a word to the guest."""
+        self.qmp.execute("quit")
+        self.qmp.close()
+        check(wait_exit(self.process, 30) is not None, "QEMU did not quit")
+        log("power cut %.1f s into boot %d" % (time.monotonic() - self.started, self.boots))
+
+    def serial(self):
+        with open(self.serial_path, errors="replace") as handle:
+            return handle.read()
+
+    def wait_serial(self, pattern, timeout, after=0):
+        """The first match of PATTERN on the serial console past offset AFTER."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            match = re.compile(pattern).search(self.serial(), after)
+            if match:
+                return match
+            check(self.process.poll() is None, "QEMU ended: " + open(self.process.log_path).read())
+            time.sleep(0.5)
+        raise CheckFailed("no %r on the serial console within %d s" % (pattern, timeout))
+
+    def screenshot(self, keep_as=None):
+        path = os.path.join(self.session.workdir, "screendump.ppm")
+        self.qmp.execute("screendump", filename=path)
+        with open(path, "rb") as dump:
+            image = Image(dump.read())
+        if keep_as:
+            image.write(os.path.join(self.session.workdir, keep_as + ".png"))
+        return image
+
+    def click(self, x, y):
+        """A tap of the absolute pointer at screen pixel (x, y)."""
+        axes = [{"type": "abs", "data": {"axis": axis, "value": round(value * self.ABS_MAX / (size - 1))}}
+                for axis, value, size in (("x", x, self.width), ("y", y, self.height))]
+        self.qmp.execute("input-send-event", events=axes)
+        for down in (True, False):
+            self.qmp.execute("input-send-event", events=[{"type": "btn", "data": {"down": down, "button": "left"}}])
+            time.sleep(0.1)
+
+    def written_bytes(self):
+        """What the guest wrote to its disk, all boots together."""
+        import json
+        extents = json.loads(sh("qemu-img", "map", "--force-share", "--output=json", self.overlay).stdout)
+        return sum(extent["length"] for extent in extents if extent["data"] and extent["depth"] == 0)
 
 
 def run_case(namespace, needs_bridgesim=True, extra_options=()):

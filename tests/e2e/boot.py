@@ -1,0 +1,154 @@
+#!/usr/bin/python3
+"""The whole boot: the scripts/image disk on QEMU's arm64 virt board, the kiosk unit, linuxfb, libinput
+and the board's network facing bridgesim, seen and clicked through QMP only, power cuts included.
+
+usage: boot.py --motrel PATH --bridgesim PATH --workdir DIR --image DISK [--moments drive|all] boot
+
+--moments drive (the default) leaves out the power cuts, each of which boots the board again.
+"""
+import os
+import re
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+import harness  # noqa: E402
+from harness import DASHBOARD_ADDR, Machine, check, log, stop  # noqa: E402
+from e2e import expect_tiles, fixed_frame, wait_for_rest  # noqa: E402
+
+# Boot under TCG on a busy 2-core machine, then the dashboard's first frame.
+BOOT_TIMEOUT = 420
+DRIVE = (120, 3000)
+UNIT = "motrel-kiosk.service"
+# What a file system check or mount says when it had to mend something.
+REPAIR = re.compile(r"recovering journal|FILE SYSTEM WAS MODIFIED|UNEXPECTED INCONSISTENCY|"
+                    r"orphan|was not cleanly unmounted|needs_recovery|Repairing", re.IGNORECASE)
+FSCK_CLEAN = re.compile(r"(/dev/vda2|motrel-root): clean")
+# An error from the dashboard or its unit in the journal on the console.
+UNIT_ERROR = re.compile(r"%s: (Failed|Main process exited, code=(killed|dumped)|.*status=[1-9])|"
+                        r"Motrel\[\d+\]: .*(error|fail|cannot|could not|warning)" % UNIT, re.IGNORECASE)
+
+
+class Drive:
+    """The board, the simulator and what the moments share."""
+
+    def __init__(self, session):
+        self.session = session
+        self.dash_ns, self.bridge_ns, tap = session.tap_namespace()
+        self.sim = self.start_sim()
+        self.machine = Machine(session, session.options.image, self.dash_ns, tap)
+
+    def start_sim(self, *options):
+        return self.session.start_sim(self.bridge_ns, *options, *fixed_frame(*DRIVE, 200, "cold", "pn"))
+
+    def live(self, name, timeout=60):
+        image = wait_for_rest(self.machine, *DRIVE, timeout=timeout, name=name)
+        expect_tiles(self.machine, image, CLD="blue", WRM="dark", COOLANT="dark", PN="blue", WIFI="blue", EXIT="blue")
+
+    def boot(self, name):
+        """Powers on and waits for the frames; checks the console shows a clean file system."""
+        self.machine.boot()
+        self.machine.wait_serial(r"Started %s" % re.escape(UNIT) + "|Started motrel-kiosk", BOOT_TIMEOUT)
+        self.live(name, timeout=BOOT_TIMEOUT)
+        elapsed = time.monotonic() - self.machine.started
+        log("boot %d: dashboard with the bridge's frames %.1f s after power on" % (self.machine.boots, elapsed))
+        serial = self.machine.serial()
+        check(FSCK_CLEAN.search(serial), "boot %d: no clean file system check on the console" % self.machine.boots)
+        repairs = [line for line in serial.splitlines() if REPAIR.search(line)]
+        check(not repairs, "boot %d: the file system was mended: %s" % (self.machine.boots, repairs))
+        return elapsed
+
+
+# Moments
+
+def dashboard_up(drive):
+    drive.boot("up")
+
+
+def exit_restarts(drive):
+    machine = drive.machine
+    mark = len(machine.serial())
+    machine.click(*machine.geometry.tile_centre("EXIT"))
+    machine.wait_serial(r"%s: Deactivated successfully" % UNIT, 30, mark)
+    machine.wait_serial(r"Started %s|Started motrel-kiosk" % UNIT, 30, mark)
+    drive.live("after-exit")
+
+
+def bridge_silent(drive):
+    stop(drive.sim)
+    image = wait_for_rest(drive.machine, 0, 0, timeout=30, name="silent")
+    expect_tiles(drive.machine, image, WIFI="dark")
+
+
+def bridge_back(drive):
+    # The dashboard, identified already, probes no more: the bridge sends to it first.
+    drive.sim = drive.start_sim("--peer", DASHBOARD_ADDR)
+    drive.live("back")
+
+
+def power_cut_driving(drive):
+    drive.machine.power_cut()
+    drive.boot("after-cut-driving")
+
+
+def power_cut_booting(drive):
+    """Cut while systemd starts the system, before the dashboard."""
+    drive.machine.power_cut()
+    drive.machine.boot()
+    drive.machine.wait_serial(r"systemd\[1\]: .*(Starting|Started|Reached)", BOOT_TIMEOUT)
+    drive.machine.power_cut()
+    drive.boot("after-cut-booting")
+
+
+def power_cut_after_exit(drive):
+    """Cut just after EXIT, while the unit restarts the dashboard."""
+    mark = len(drive.machine.serial())
+    drive.machine.click(*drive.machine.geometry.tile_centre("EXIT"))
+    drive.machine.wait_serial(r"%s: Deactivated successfully" % UNIT, 30, mark)
+    drive.machine.power_cut()
+    drive.boot("after-cut-exit")
+
+
+def journal_clean(drive):
+    # The chain ends at the root slice.
+    chain = drive.machine.wait_serial(r"The time when unit became active[\s\S]*?└─-\.slice[^\n]*", 120)
+    log("what the dashboard waited for in the last boot:\n" + chain.group(0))
+    lines = [line for boot in range(1, drive.machine.boots + 1)
+             for line in open(os.path.join(drive.session.workdir, "boot%d.serial" % boot), errors="replace")]
+    errors = [line.strip() for line in lines if UNIT_ERROR.search(line)]
+    check(not errors, "errors from Motrel or its unit: %s" % errors)
+    # The check before mounting rewrites the root's superblock and journal header at every boot.
+    log("written to the disk over %d boots: %d bytes" % (drive.machine.boots, drive.machine.written_bytes()))
+
+
+# Name, what it does, and whether a drive without power cuts holds it.
+MOMENTS = [
+    ("the kiosk unit comes up and shows the bridge's frames", dashboard_up, True),
+    ("EXIT ends Motrel with status 0 and the unit brings it back", exit_restarts, True),
+    ("the bridge falls silent: WIFI dark, needles at 0", bridge_silent, True),
+    ("the bridge returns: live again", bridge_back, True),
+    ("power cut mid-drive, boot again", power_cut_driving, False),
+    ("power cut during the boot, boot again", power_cut_booting, False),
+    ("power cut while the unit restarts after EXIT, boot again", power_cut_after_exit, False),
+    ("the journal holds no error from Motrel or its unit", journal_clean, True),
+]
+
+
+def case_boot(session):
+    drive = Drive(session)
+    every = session.options.moments == "all"
+    try:
+        for name, moment, in_drive in MOMENTS:
+            if not (in_drive or every):
+                continue
+            started = time.monotonic()
+            moment(drive)
+            log("moment passed in %.1f s: %s" % (time.monotonic() - started, name))
+    finally:
+        if drive.machine.process and drive.machine.process.poll() is None:
+            drive.machine.power_cut()
+
+
+if __name__ == "__main__":
+    sys.exit(harness.run_case(globals(), extra_options=[("--image", "the virt disk from scripts/image"),
+                                                        ("--moments", "all: the power cuts too")]))
