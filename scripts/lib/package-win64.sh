@@ -44,13 +44,15 @@ copy_imported_dlls() {
 
 # The folders of the QML modules the scene imports, directly or through other modules; fails
 # naming any of Qt's that this Qt lacks, which would leave the scene unable to load. Modules that
-# a plugin registers in C++ (Motrel's own) have no folder.
+# a plugin registers in C++ have no folder: Motrel's own, and a Qt module's Private ones.
 qml_module_dirs() {
     "$win64_qt/bin/qmlimportscanner" -rootPath "$top/qml" -importPath "$win64_qt/qml" |
         python3 -c '
 import json, sys
 modules = [module for module in json.load(sys.stdin) if module.get("type") == "module"]
-missing = sorted({module["name"] for module in modules if "path" not in module and module["name"].startswith("Qt")})
+found = {module["name"] for module in modules if "path" in module}
+missing = sorted({module["name"] for module in modules if "path" not in module and module["name"].startswith("Qt")
+                  and module["name"].split(".Private.")[0] not in found})
 if missing:
     sys.exit("not in this Qt: " + ", ".join(missing))
 print("\n".join(sorted({module["path"] for module in modules if "path" in module})))'
@@ -84,14 +86,11 @@ make_installer() {
         die "makensis could not make $installer"
 }
 
-# Makes the wine prefix DIR for trying the build, once, and points wine at it. Windows draws
-# Helvetica, the tiles' font, with a substitute; wine must be told of one.
+# Makes the wine prefix DIR for trying the build, once, and points wine at it.
 use_wine_prefix() {
     export WINEPREFIX=$1 WINEDEBUG=-all
     [ -d "$WINEPREFIX" ] && return 0
     DISPLAY='' wineboot --init
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-        /v Helvetica /d 'Nimbus Sans' /f >/dev/null
     wineserver -w
 }
 

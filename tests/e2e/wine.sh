@@ -38,7 +38,25 @@ use_wine_prefix "$workdir/wineprefix"
     [[ $missing == *QtGraphicalEffects* ]] || fail "the bundle step did not name QtGraphicalEffects: $missing"
 )
 
-e2e() { /usr/bin/python3 "$(dirname "$0")/e2e.py" --workdir "$workdir" --launcher wine --platform windows "$@"; }
+# wine, then a wait for its wineserver to end: a wineserver outlives its programs by a few
+# seconds and keeps the screen it started with, so a start on another X server would get the old one.
+launcher=$workdir/wine-alone
+cat >"$launcher" <<'LAUNCHER'
+#!/bin/sh
+wine "$@" &
+program=$!
+trap 'kill $program' TERM INT
+wait $program
+status=$?
+wineserver -w
+exit $status
+LAUNCHER
+chmod +x "$launcher"
+# Each case on a wineserver of its own, not one left by the steps before it without a screen.
+e2e() {
+    wineserver -k 2>/dev/null || true
+    /usr/bin/python3 "$(dirname "$0")/e2e.py" --workdir "$workdir" --launcher "$launcher" --platform windows "$@"
+}
 
 unpacked=$workdir/unpacked
 rm -rf "$unpacked" "$workdir/incomplete"
