@@ -7,7 +7,8 @@ image_mirror=http://deb.debian.org/debian
 image_components=main,non-free-firmware
 image_dir=$top/packaging/image
 # One base system for every board: systemd and the kernel (e2fsprogs before it, so that
-# the initrd checks the root file system before mounting it), the dashboard's run-time
+# the initrd can check the root when fsck.mode=force asks; each board's cmdline.txt skips
+# the check, since nothing writes the root and the check would), the dashboard's run-time
 # packages (run_packages but ip, which networkd makes unneeded), and what a Raspberry Pi
 # adds (its firmware, Wi-Fi firmware and client).
 image_base_packages=(systemd systemd-sysv udev dbus libnss-systemd kmod e2fsprogs initramfs-tools

@@ -37,6 +37,7 @@ for file in bootcode.bin start.elf fixup.dat start4.elf fixup4.dat bcm2837-rpi-3
     grep -qx "$file" <<<"$boot_files" || fail "the boot partition has no $file (has: $boot_files)"
 done
 [[ " $cmdline " == *" root=PARTUUID=4d6f7472-02 ro "* ]] || fail "cmdline.txt mounts no read-only root: $cmdline"
+[[ " $cmdline " == *" fsck.mode=skip "* ]] || fail "cmdline.txt lets the initrd write to the root: $cmdline"
 wifi=$(boot_file "$rpi" motrel-wifi.txt | tr -d '\r' | grep -v '^#')
 same_lines "motrel-wifi.txt" $'ssid=\npsk=' "$wifi"
 
