@@ -1,6 +1,9 @@
 # Shared by the project's scripts: packages, privilege, build, isolation.
 # shellcheck shell=bash
 
+# A failure anywhere inside $(...) fails the substitution, not only its last command's.
+shopt -s inherit_errexit
+
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_dir=${MOTREL_BUILD_DIR:-$top/build}
 

@@ -10,9 +10,10 @@ image_dir=$top/packaging/image
 # the initrd can check the root when fsck.mode=force asks; each board's cmdline.txt skips
 # the check, since nothing writes the root and the check would), the dashboard's run-time
 # packages (run_packages but ip, which networkd makes unneeded), and what a Raspberry Pi
-# adds (its firmware, Wi-Fi firmware and client).
+# adds (its firmware, Wi-Fi firmware, the radio rules of each country, the Wi-Fi client).
 image_base_packages=(systemd systemd-sysv udev dbus libnss-systemd kmod e2fsprogs initramfs-tools
-                     linux-image-arm64 fonts-dejavu-core raspi-firmware firmware-brcm80211 wpasupplicant)
+                     linux-image-arm64 fonts-dejavu-core raspi-firmware firmware-brcm80211 wireless-regdb
+                     wpasupplicant)
 # The disk: label id (partitions are PARTUUID=4d6f7472-01 and -02), a FAT partition the
 # boot firmware reads, then the root file system.
 image_label_id=0x4d6f7472
@@ -82,6 +83,8 @@ configure_board() {
         e2scrub_all.timer e2scrub_reap.service fstrim.timer systemd-networkd-wait-online.service
     # The cache directory a dynamic user gets, already linked to the memory file system.
     as_root ln -sfn private/motrel "$tree/var/cache/motrel"
+    # The journal stays in memory; its folder on disk only made tmpfiles fail on the read-only root.
+    as_root rm -rf "$tree/var/log/journal"
     # A fresh machine id at every boot, kept in memory; D-Bus reads it through a link.
     as_root truncate -s 0 "$tree/etc/machine-id"
     as_root ln -sfn /etc/machine-id "$tree/var/lib/dbus/machine-id"
