@@ -39,15 +39,23 @@ done
 [[ " $cmdline " == *" root=PARTUUID=4d6f7472-02 ro "* ]] || fail "cmdline.txt mounts no read-only root: $cmdline"
 [[ " $cmdline " == *" fsck.mode=skip "* ]] || fail "cmdline.txt lets the initrd write to the root: $cmdline"
 wifi=$(boot_file "$rpi" motrel-wifi.txt | tr -d '\r' | grep -v '^#')
-same_lines "motrel-wifi.txt" $'ssid=\npsk=' "$wifi"
+same_lines "motrel-wifi.txt" $'ssid=\npsk=\ncountry=' "$wifi"
 
 root_file() { debugfs -R "cat $2" "$1?offset=$((root_start * 512))" 2>/dev/null; }
 root_has() { debugfs -R "stat \"$2\"" "$1?offset=$((root_start * 512))" 2>/dev/null | grep -q '^Inode:'; }
-# The Wi-Fi chips' firmware and the boards' settings for it: Pi 3 (43430), Pi 3 B+ and 4 (43455).
-for file in brcmfmac43430-sdio.bin brcmfmac43430-sdio.raspberrypi,3-model-b.txt brcmfmac43455-sdio.bin \
-            brcmfmac43455-sdio.raspberrypi,4-model-b.txt; do
-    root_has "$rpi" "/usr/lib/firmware/brcm/$file" || fail "no Wi-Fi firmware file $file"
+# The Wi-Fi chips' firmware and the boards' settings for it: Pi 3 (43430), Pi 3 B+ and 4 (43455);
+# the radio rules of each country, which country= in motrel-wifi.txt picks among.
+for file in brcm/brcmfmac43430-sdio.bin brcm/brcmfmac43430-sdio.raspberrypi,3-model-b.txt brcm/brcmfmac43455-sdio.bin \
+            brcm/brcmfmac43455-sdio.raspberrypi,4-model-b.txt regulatory.db; do
+    root_has "$rpi" "/usr/lib/firmware/$file" || fail "no Wi-Fi firmware file $file"
 done
+# The disk's own settings writer, on the file as a Windows editor leaves it (an open network).
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root_file "$rpi" /usr/local/sbin/motrel-wifi >"$work/motrel-wifi"
+printf 'ssid=Bridge 4\r\npsk=\r\ncountry=DE\r\n' >"$work/settings"
+sh "$work/motrel-wifi" "$work/settings" "$work/conf"
+same_lines "wpa_supplicant's settings" $'country=DE\nnetwork={\n\tssid="Bridge 4"\n\tkey_mgmt=NONE\n}' "$(cat "$work/conf")"
 root_has "$rpi" /etc/systemd/system/sys-subsystem-net-devices-wlan0.device.wants/motrel-wifi.service ||
     fail "the Wi-Fi client does not start with wlan0"
 [[ $(root_file "$rpi" /etc/systemd/network/50-motrel.network.d/match.conf) == *Type=wlan* ]] ||
