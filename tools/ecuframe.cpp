@@ -20,7 +20,7 @@ constexpr int lastRisingRaw = 245;
 QByteArray EcuFrame::bytes() const
 {
     using namespace BridgeProtocol;
-    QByteArray frame(BridgeProtocol::wholeFrameBytes, '\0');
+    QByteArray frame(wholeFrameBytes, '\0');
     frame[engineSpeedByte] = clampedByte((rpm + rpmPerEngineSpeedStep / 2) / rpmPerEngineSpeedStep);
     frame[coolantByte] = clampedByte(coolantRaw);
     frame[vehicleSpeedByte] = clampedByte(speedKph);

@@ -20,12 +20,14 @@ Shell scripts use it as `harness.py isolated -- COMMAND` (a namespace holding on
 """
 import ctypes
 import functools
+import json
 import math
 import os
 import random
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import time
 
@@ -553,9 +555,6 @@ class Qmp:
     """A client of QEMU's machine protocol on a unix socket: commands in, results out, events skipped."""
 
     def __init__(self, path, timeout=60):
-        import json
-        import socket
-        self.json = json
         deadline = time.monotonic() + timeout
         while True:
             try:
@@ -574,10 +573,10 @@ class Qmp:
     def _message(self):
         line = self.reader.readline()
         check(line, "QEMU closed its QMP socket")
-        return self.json.loads(line)
+        return json.loads(line)
 
     def execute(self, command, **arguments):
-        self.socket.sendall(self.json.dumps({"execute": command, "arguments": arguments}).encode() + b"\n")
+        self.socket.sendall(json.dumps({"execute": command, "arguments": arguments}).encode() + b"\n")
         while True:
             reply = self._message()
             if "error" in reply:
@@ -671,7 +670,6 @@ class Machine:
 
     def written_bytes(self):
         """What the guest wrote to its disk, all boots together."""
-        import json
         extents = json.loads(sh("qemu-img", "map", "--force-share", "--output=json", self.overlay).stdout)
         return sum(extent["length"] for extent in extents if extent["data"] and extent["depth"] == 0)
 

@@ -99,16 +99,12 @@ use_wine_prefix() {
 main() {
     local bundle=$win64_build_dir/Motrel zip_path=$win64_build_dir/Motrel-win64.zip
     local installer=$win64_build_dir/Motrel-setup.exe
-    if [ "${1:-}" = --if-cached ]; then
-        win64_qt_complete || {
-            say "no Windows build: Qt for MinGW is not complete in $win64_qt (scripts/package --arch win64 builds it)"
-            return 0
-        }
-        ensure_packages "${win64_packages[@]}"
-    else
-        ensure_packages "${win64_packages[@]}"
-        ensure_win64_qt
+    if [ "${1:-}" = --if-cached ] && ! win64_qt_complete; then
+        say "no Windows build: Qt for MinGW is not complete in $win64_qt (scripts/package --arch win64 builds it)"
+        return 0
     fi
+    ensure_packages "${win64_packages[@]}"
+    [ "${1:-}" = --if-cached ] || ensure_win64_qt
     build_motrel_exe
     assemble_bundle "$bundle"
     rm -f "$zip_path"

@@ -60,4 +60,4 @@ fi
 apt-get purge -y -o DPkg::Lock::Timeout=300 "$package" >"$work/purge.log" 2>&1 ||
     fail "the package does not purge: $(tail -5 "$work/purge.log")"
 [ ! -e /usr/bin/Motrel ] || fail "/usr/bin/Motrel is still there after purging"
-echo "installed, started from PATH, showed two frames, ended with status 0 on EXIT, purged"
+echo "installed, started from PATH, showed a frame, ended with status 0 on EXIT, purged"
