@@ -10,10 +10,15 @@ image_dir=$top/packaging/image
 # the initrd can check the root when fsck.mode=force asks; each board's cmdline.txt skips
 # the check, since nothing writes the root and the check would), the dashboard's run-time
 # packages (run_packages but ip, which networkd makes unneeded), and what a Raspberry Pi
-# adds (its firmware, Wi-Fi firmware, the radio rules of each country, the Wi-Fi client).
+# adds (its firmware, Wi-Fi firmware, the radio rules of each country, the Wi-Fi client),
+# and the way in that an owner turns on from the boot partition (an account, sudo, SSH).
 image_base_packages=(systemd systemd-sysv udev dbus libnss-systemd kmod e2fsprogs initramfs-tools
                      linux-image-arm64 fonts-dejavu-core raspi-firmware firmware-brcm80211 wireless-regdb
-                     wpasupplicant)
+                     wpasupplicant login passwd sudo openssh-server)
+# No documentation, manual pages or translations on a small disk, but every package's
+# copyright file, which must travel with it.
+image_dpkg_options=(path-exclude=/usr/share/doc/* path-include=/usr/share/doc/*/copyright
+                    path-exclude=/usr/share/man/* path-exclude=/usr/share/locale/*)
 # The disk: label id (partitions are PARTUUID=4d6f7472-01 and -02), a FAT partition the
 # boot firmware reads, then the root file system.
 image_label_id=0x4d6f7472
@@ -37,7 +42,7 @@ ensure_binfmt() {
 base_system() {
     local packages key base
     packages=$(printf '%s\n' "${image_base_packages[@]}" "${run_packages[@]}" | grep -vx iproute2 | sort -u | paste -sd,)
-    key=$({ echo "$image_suite $image_mirror $image_components $packages"
+    key=$({ echo "$image_suite $image_mirror $image_components $packages ${image_dpkg_options[*]}"
             (cd "$image_dir/common/base" && find . -type f | sort | xargs sha256sum); } | sha256sum | cut -c1-12)
     base=$(image_cache)/image-base-arm64-$key
     if [ ! -d "$base" ]; then
@@ -45,8 +50,7 @@ base_system() {
         mkdir -p "$(dirname "$base")"
         as_root rm -rf "$base.part"
         as_root mmdebstrap --arch=arm64 --variant=minbase --components="$image_components" \
-            --include="$packages" --dpkgopt='path-exclude=/usr/share/doc/*' \
-            --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/locale/*' \
+            --include="$packages" "${image_dpkg_options[@]/#/--dpkgopt=}" \
             --essential-hook="cp -a '$image_dir/common/base/.' \"\$1\"/" \
             --format=directory "$image_suite" "$base.part" "$image_mirror" >&2
         mv "$base.part" "$base"
