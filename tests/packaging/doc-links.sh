@@ -17,6 +17,7 @@ relative_targets() {
 }
 
 cd "$1"
+shopt -s nullglob
 broken=()
 for page in README.md docs/*.md BENCHMARKS.md; do
     while read -r target; do
