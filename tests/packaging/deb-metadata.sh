@@ -81,6 +81,8 @@ for library in $needed; do
     require "$package" "the executable links $library"
 done
 
-newest=$(zcat "$work/usr/share/doc/motrel/changelog.gz" | sed -n '1s/^motrel (\([^)]*\)).*/\1/p')
+changelog=$work/usr/share/doc/motrel/changelog.gz
+[ -f "$changelog" ] || fail "the package has no changelog"
+newest=$(zcat "$changelog" | sed -n '1s/^motrel (\([^)]*\)).*/\1/p')
 [ "$newest" = "$(field Version)" ] || fail "the changelog's newest entry is '$newest', the package $(field Version)"
 echo "control fields, Depends and changelog as expected"
