@@ -38,12 +38,47 @@ install(FILES ${MOTREL_PACKAGING_DIR}/icons/motrel.svg
 install(FILES ${MOTREL_PACKAGING_DIR}/motrel-kiosk.service
         DESTINATION lib/systemd/system)
 
+# The manual page, and what Debian asks of every package: the licenses in its
+# machine-readable copyright format and a changelog, compressed as lintian wants.
+# The project has no public address yet: the .invalid domain can never receive mail.
+set(MOTREL_MAINTAINER "Motrel developers <no-public-address-yet@motrel.invalid>")
+set(MOTREL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/motrel)
+
+# The text of FILE as the body of a copyright file's License paragraph.
+function(motrel_license_paragraph_text file out)
+    file(READ ${file} text)
+    string(STRIP "${text}" text)
+    string(REGEX REPLACE "[ \t]+\n" "\n" text "${text}")
+    string(REPLACE "\n" "\n " text " ${text}")
+    # Twice: a blank line's replacement ends where the next one would begin.
+    string(REPLACE "\n \n" "\n .\n" text "${text}")
+    string(REPLACE "\n \n" "\n .\n" text "${text}")
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+motrel_license_paragraph_text(${CMAKE_CURRENT_SOURCE_DIR}/LICENSE MOTREL_LICENSE_TEXT)
+motrel_license_paragraph_text(${CMAKE_CURRENT_SOURCE_DIR}/fonts/LICENSE.DejaVu MOTREL_DEJAVU_LICENSE_TEXT)
+configure_file(${MOTREL_PACKAGING_DIR}/debian/copyright.in ${CMAKE_CURRENT_BINARY_DIR}/copyright @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${MOTREL_DOC_DIR})
+
+# Configured, then compressed at build time with gzip -9n: smallest, and no time
+# stamp inside. Installs the result into DESTINATION.
+function(motrel_install_gzipped template name destination)
+    set(plain ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    configure_file(${template} ${plain} @ONLY)
+    add_custom_command(OUTPUT ${plain}.gz COMMAND gzip -9nkf ${plain} DEPENDS ${plain} VERBATIM)
+    string(MAKE_C_IDENTIFIER ${name} target)
+    add_custom_target(${target}_gz ALL DEPENDS ${plain}.gz)
+    install(FILES ${plain}.gz DESTINATION ${destination})
+endfunction()
+motrel_install_gzipped(${MOTREL_PACKAGING_DIR}/debian/changelog.in changelog ${MOTREL_DOC_DIR})
+motrel_install_gzipped(${MOTREL_PACKAGING_DIR}/Motrel.1.in Motrel.1 ${CMAKE_INSTALL_MANDIR}/man1)
+
 # Debian package: shared-library dependencies come from dpkg-shlibdeps; the QML
 # modules (loaded at run time, invisible to it) and the font are named here.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME motrel)
 set(CPACK_PACKAGE_VENDOR Motrel)
-set(CPACK_PACKAGE_CONTACT "Motrel developers <motrel@localhost>")
+set(CPACK_PACKAGE_CONTACT "${MOTREL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Full-screen car dashboard for an ECU Wi-Fi bridge")
 set(CPACK_PACKAGE_DESCRIPTION
     "Motrel talks to a Wi-Fi bridge wired to a car's engine control unit and shows\n\

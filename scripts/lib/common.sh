@@ -20,6 +20,8 @@ test_packages+=(valgrind python3)
 test_packages+=(openbox matchbox-window-manager)
 # The font that the tiles' "Helvetica" resolves to, for the golden pictures.
 test_packages+=(fonts-urw-base35)
+# Debian's own checker, over each Debian package.
+test_packages+=(lintian)
 # The arm64 disk image booted on an emulated board, driven through QMP.
 test_packages+=(qemu-system-arm qemu-utils)
 # The fuzz runs are isolated by the harness, which wants python3 and ip.

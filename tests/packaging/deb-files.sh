@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The package installs exactly the executable, the desktop entry, the icon in
-# every size the desktop asks for, and the kiosk unit, with the right modes;
+# The package installs exactly the executable, its manual page, the desktop entry,
+# the icon in every size the desktop asks for, the kiosk unit, the licenses and the
+# changelog, with the right modes;
 # every program in it built for the package's architecture (this machine's
 # unless given).
 #   deb-files.sh DEB_DIR [ARCH]
@@ -21,7 +22,10 @@ same_lines "the package's files (mode path)" \
 "-rwxr-xr-x ./usr/bin/Motrel
 -rw-r--r-- ./usr/share/applications/motrel.desktop
 ${icons}-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/motrel.svg
--rw-r--r-- ./usr/lib/systemd/system/motrel-kiosk.service" \
+-rw-r--r-- ./usr/lib/systemd/system/motrel-kiosk.service
+-rw-r--r-- ./usr/share/man/man1/Motrel.1.gz
+-rw-r--r-- ./usr/share/doc/motrel/copyright
+-rw-r--r-- ./usr/share/doc/motrel/changelog.gz" \
     "$(awk '$1 !~ /^d/ { print $1, $6 }' <<<"$listing")"
 
 owners=$(awk '{ print $2 }' <<<"$listing" | sort -u)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The package's control fields, and a Depends list that brings everything the
-# dashboard loads: its shared libraries, every QML module its documents import,
-# the graphical effects the gauge styles import, and the font, all of the
-# package's architecture (this machine's unless given).
+# The package's control fields, a changelog whose newest entry is its version, and
+# a Depends list that brings everything the dashboard loads: its shared libraries,
+# every QML module its documents import, the graphical effects the gauge styles
+# import, and the font, all of the package's architecture (this machine's unless
+# given).
 #   deb-metadata.sh DEB_DIR SOURCE_DIR [ARCH]
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -79,4 +80,9 @@ for library in $needed; do
     [ -n "$package" ] || fail "no installed package provides $library for $arch"
     require "$package" "the executable links $library"
 done
-echo "control fields and Depends as expected"
+
+changelog=$work/usr/share/doc/motrel/changelog.gz
+[ -f "$changelog" ] || fail "the package has no changelog"
+newest=$(zcat "$changelog" | sed -n '1s/^motrel (\([^)]*\)).*/\1/p')
+[ "$newest" = "$(field Version)" ] || fail "the changelog's newest entry is '$newest', the package $(field Version)"
+echo "control fields, Depends and changelog as expected"
