@@ -165,19 +165,17 @@ void TestScenario::cutsFallAtTheGivenOffsets_data()
     QTest::addColumn<QVector<int>>("sizes");
     QTest::addColumn<QVector<int>>("sent");
     // The line is "ECU:" and 13 tokens of " XX", then CR LF: 45 bytes.
-    const QVector<int> thirds{10, 10, 25};
     QTest::newRow("inside the marker") << QVector<int>{2} << 0 << 0 << QVector<int>{2, 43} << QVector<int>{0, 1};
     QTest::newRow("inside a token, then the line end")
         << QVector<int>{20, 44} << 0 << 0 << QVector<int>{20, 24, 1} << QVector<int>{0, 1, 2};
     QTest::newRow("cuts past the end are dropped")
         << QVector<int>{10, 45, 90} << 0 << 0 << QVector<int>{10, 35} << QVector<int>{0, 1};
-    QTest::newRow("every second frame loses a piece: first the last")
-        << QVector<int>{10, 20} << 2 << 0 << thirds << QVector<int>{0, 1};
-    QTest::newRow("two frames later, a middle one") << QVector<int>{10, 20} << 2 << 2 << thirds << QVector<int>{0, 2};
-    QTest::newRow("two frames later, the last") << QVector<int>{10, 20} << 2 << 4 << thirds << QVector<int>{0, 1};
-    QTest::newRow("and the next frame's first") << QVector<int>{10, 20} << 2 << 5 << thirds << QVector<int>{1, 2};
-    QTest::newRow("two frames later, a middle one twice")
-        << QVector<int>{10, 20} << 2 << 6 << thirds << QVector<int>{0, 1, 1, 2};
+    const QVector<int> cuts{10, 20}, thirds{10, 10, 25};
+    QTest::newRow("every second frame: first the last piece lost") << cuts << 2 << 0 << thirds << QVector<int>{0, 1};
+    QTest::newRow("then a middle one") << cuts << 2 << 2 << thirds << QVector<int>{0, 2};
+    QTest::newRow("then the last") << cuts << 2 << 4 << thirds << QVector<int>{0, 1};
+    QTest::newRow("and the next frame's first") << cuts << 2 << 5 << thirds << QVector<int>{1, 2};
+    QTest::newRow("then a middle one twice") << cuts << 2 << 6 << thirds << QVector<int>{0, 1, 1, 2};
 }
 
 void TestScenario::cutsFallAtTheGivenOffsets()
