@@ -54,13 +54,39 @@ constexpr int longestMarkerStart =
 // Where a frame ends: at the first line end, CR or LF, in [from, limit), else at `limit`.
 int frameEnd(const QString &text, int from, int limit)
 {
+    // The next marker can begin before `from`, in text that an earlier datagram left open.
+    if (from >= limit)
+        return limit;
+    const QStringRef range = text.midRef(from, limit - from);
     int end = limit;
     for (const QLatin1Char lineEnd : {QLatin1Char('\r'), QLatin1Char('\n')}) {
-        const int found = text.indexOf(lineEnd, from);
-        if (found >= 0 && found < end)
-            end = found;
+        const int found = range.indexOf(lineEnd);
+        if (found >= 0)
+            end = qMin(end, from + found);
     }
     return end;
+}
+
+// A frame's byte tokens: the text after its first colon, split at spaces, runs of them as one.
+QVector<QStringRef> frameTokens(const QString &text)
+{
+    return text.midRef(text.indexOf(QLatin1Char(':')) + 1).trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool isHexDigit(QChar c)
+{
+    const char latin = c.toLatin1(); // 0 for anything outside Latin-1
+    return (latin >= '0' && latin <= '9') || (latin >= 'a' && latin <= 'f') || (latin >= 'A' && latin <= 'F');
+}
+
+// Exactly what the bridge sends: every byte of a frame, each in one or two hexadecimal digits.
+bool isAsSent(const QVector<QStringRef> &tokens)
+{
+    return tokens.size() == BridgeProtocol::wholeFrameBytes
+           && std::all_of(tokens.begin(), tokens.end(), [](const QStringRef &token) {
+                  return token.size() <= BridgeProtocol::maxDigitsPerByte
+                         && std::all_of(token.begin(), token.end(), isHexDigit);
+              });
 }
 
 // The longest tail of `text` that a later datagram could complete into a marker.
@@ -140,6 +166,7 @@ void Drivers::receiveDatagram(const QByteArray &datagram)
     const int datagramStart = buffer.size();
     buffer += QString::fromUtf8(datagram); // stops at the first NUL byte
     if (buffer.contains(QLatin1String(BridgeProtocol::serialMarker))) {
+        forgetLineHabit();
         parseSerialLine();
         sendToBridge(QLatin1String(BridgeProtocol::identificationReply));
         return;
@@ -150,49 +177,77 @@ void Drivers::receiveDatagram(const QByteArray &datagram)
 
 void Drivers::decodeNewestFrame(int datagramStart)
 {
-    // Decodes the newest whole frame, once; older frames are superseded, stray text is dropped,
-    // and only a frame still open, or what could start a marker, waits for the next datagram.
+    // Decodes the newest frame that this datagram ended, once. Stray text is dropped, and only a
+    // frame still open, or what could start a marker, waits for the next datagram.
     QString &buffer = linkState->receiveBuffer;
-    const QLatin1String marker(BridgeProtocol::ecuMarker);
-    const int newest = buffer.lastIndexOf(marker);
-    if (newest < 0) {
-        buffer = possibleMarkerStart(QStringRef(&buffer));
-        return;
-    }
-    // A frame kept open had no line end before this datagram.
-    const auto endOfFrameAt = [&](int start, int limit) {
-        return frameEnd(buffer, qMax(start + marker.size(), datagramStart), limit);
-    };
-    const int newestEnd = endOfFrameAt(newest, buffer.size());
-    if (newestEnd < buffer.size()) {
+    const EndedFrames frames = endFrames(datagramStart);
+    const bool pieced = frames.newest < datagramStart;
+    if (frames.open >= 0) {
+        if (frames.newest >= 0)
+            showFrame(buffer.mid(frames.newest, frames.newestEnd - frames.newest), pieced, frames.lineEnded);
+        buffer.remove(0, frames.open);
+    } else if (frames.newest >= 0) {
         // Nothing after its end holds a marker; cutting the frame out in place spares a copy.
-        const QString rest = possibleMarkerStart(buffer.midRef(newestEnd));
-        const bool pieced = newest < datagramStart;
-        buffer.truncate(newestEnd);
-        buffer.remove(0, newest);
-        showFrame(buffer, pieced, true);
+        const QString rest = possibleMarkerStart(buffer.midRef(frames.newestEnd));
+        buffer.truncate(frames.newestEnd);
+        buffer.remove(0, frames.newest);
+        showFrame(buffer, pieced, frames.lineEnded);
         buffer = rest;
-        return;
+    } else {
+        buffer = possibleMarkerStart(QStringRef(&buffer));
     }
-    // Still open: its marker ends the frame before it, if there is one.
-    const int previous = newest > 0 ? buffer.lastIndexOf(marker, newest - 1) : -1;
-    if (previous >= 0) {
-        const int end = endOfFrameAt(previous, newest);
-        showFrame(buffer.mid(previous, end - previous), previous < datagramStart, end < newest);
+}
+
+Drivers::EndedFrames Drivers::endFrames(int datagramStart)
+{
+    // Every frame that the datagram ended tells how the bridge ends its lines, superseded or not.
+    const QString &buffer = linkState->receiveBuffer;
+    const QLatin1String marker(BridgeProtocol::ecuMarker);
+    EndedFrames frames;
+    for (frames.open = buffer.indexOf(marker); frames.open >= 0;) {
+        const int next = buffer.indexOf(marker, frames.open + marker.size());
+        const int limit = next >= 0 ? next : buffer.size();
+        // A frame kept open had no line end before this datagram.
+        const int end = frameEnd(buffer, qMax(frames.open + marker.size(), datagramStart), limit);
+        if (end == buffer.size())
+            break;
+        frames.newest = frames.open;
+        frames.newestEnd = end;
+        frames.lineEnded = end < limit;
+        noteFrameEnd(frames.lineEnded);
+        frames.open = next;
     }
-    buffer.remove(0, newest);
+    return frames;
+}
+
+void Drivers::noteFrameEnd(bool lineEnded)
+{
+    // The habit follows what the bridge does now: one line end turns it back.
+    int &count = linkState->framesEndedByMarker;
+    count = lineEnded ? 0 : qMin(count + 1, BridgeProtocol::openLinesAfterFrames);
+}
+
+void Drivers::forgetLineHabit()
+{
+    // A bridge that identifies itself again, or comes back, may end its lines otherwise.
+    linkState->framesEndedByMarker = 0;
+}
+
+bool Drivers::bridgeLeavesLinesOpen() const
+{
+    return linkState->framesEndedByMarker >= BridgeProtocol::openLinesAfterFrames;
 }
 
 void Drivers::showFrame(const QString &text, bool pieced, bool lineEnded)
 {
-    // UDP loses datagrams. A frame put together from pieces, or without a line end after it, is
-    // shown only with every byte; once the bridge is known to end its lines, one without a line
-    // end lost its tail and is not shown at all.
-    LinkState &state = *linkState;
-    const bool lostItsTail = !lineEnded && state.bridgeEndsLines;
-    state.bridgeEndsLines = state.bridgeEndsLines || lineEnded;
-    if (!lostItsTail && !inDemoMode())
-        decodeEcuFrame(text, pieced || !lineEnded);
+    // UDP loses and repeats datagrams. A frame put together from pieces, or that only the next
+    // marker ended, shows only as the bridge sends it; one without a line end shows only from a
+    // bridge that leaves its lines open, as from any other it lost its tail.
+    if (inDemoMode() || (!lineEnded && !bridgeLeavesLinesOpen()))
+        return;
+    if ((pieced || !lineEnded) && !isAsSent(frameTokens(text)))
+        return;
+    decodeEcuFrame(text);
 }
 
 void Drivers::capReceiveBuffer()
@@ -242,12 +297,9 @@ void Drivers::parseSerialLine()
     state.snField4 = parts.at(3).trimmed();
 }
 
-void Drivers::decodeEcuFrame(const QString &text, bool needsEveryByte)
+void Drivers::decodeEcuFrame(const QString &text)
 {
-    const QStringRef payload = text.midRef(text.indexOf(QLatin1Char(':')) + 1).trimmed();
-    const QVector<QStringRef> tokens = payload.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (needsEveryByte && tokens.size() < BridgeProtocol::wholeFrameBytes)
-        return;
+    const QVector<QStringRef> tokens = frameTokens(text);
     QByteArray &bytes = linkState->frameBytes;
     bytes.clear();
     for (const QStringRef &token : tokens)
@@ -307,8 +359,10 @@ void Drivers::runPollTick()
 
 void Drivers::countSilentTick()
 {
-    if (++linkState->silentTicks > BridgeProtocol::maxSilentTicks)
-        backEnd->markLinkLost();
+    if (++linkState->silentTicks <= BridgeProtocol::maxSilentTicks)
+        return;
+    forgetLineHabit();
+    backEnd->markLinkLost();
 }
 
 bool Drivers::inDemoMode() const

@@ -41,9 +41,14 @@ constexpr int warmBit = 0x02;
 constexpr int parkNeutralBit = 0x08;
 // The most text kept for a frame whose end has not arrived yet.
 constexpr int receiveBufferLimit = 4096;
-// A frame ends with its second status byte; one put together from pieces with fewer bytes
-// lost a piece on the way.
+// What the bridge sends: a frame ends with its second status byte, each byte in one or two
+// hexadecimal digits.
 constexpr int wholeFrameBytes = statusByte12 + 1;
+constexpr int maxDigitsPerByte = 2;
+// Frames in a row that only the next marker ended before the bridge counts as one that does not
+// end its lines. Wi-Fi often loses two datagrams in a row, so two lost tails in a row are no sign
+// yet; a bridge that really leaves its lines open loses only its first two frames to the wait.
+constexpr int openLinesAfterFrames = 3;
 } // namespace BridgeProtocol
 
 // Drivers' private record of its conversation with the bridge.
@@ -59,9 +64,9 @@ struct LinkState
     QString snField3;
     QString snField4;
     QByteArray frameBytes;
-    // The bridge has ended a frame with CR or LF: from then on, a frame that only the next
-    // marker ends lost its tail.
-    bool bridgeEndsLines = false;
+    // Frames in a row that only the next marker ended, counted up to openLinesAfterFrames: until
+    // then the bridge is taken to end its lines, and a frame without a line end lost its tail.
+    int framesEndedByMarker = 0;
 };
 
 class Drivers : public QObject
@@ -84,14 +89,28 @@ private:
     friend class BackEnd;
     friend class TestAccess;
 
+    // Where the frames that one datagram ended lie in the receive buffer; -1 for none.
+    struct EndedFrames
+    {
+        int newest = -1;
+        int newestEnd = -1;
+        bool lineEnded = false;
+        // The frame still awaiting its end.
+        int open = -1;
+    };
+
     void receiveDatagram(const QByteArray &datagram);
     void decodeNewestFrame(int datagramStart);
+    EndedFrames endFrames(int datagramStart);
+    void noteFrameEnd(bool lineEnded);
+    void forgetLineHabit();
+    bool bridgeLeavesLinesOpen() const;
     void showFrame(const QString &text, bool pieced, bool lineEnded);
     void capReceiveBuffer();
     void sendToBridge(const QString &text);
     bool hasBridgeAddress();
     void parseSerialLine();
-    void decodeEcuFrame(const QString &text, bool needsEveryByte = false);
+    void decodeEcuFrame(const QString &text);
     void runDemoTick();
     void runPollTick();
     void countSilentTick();

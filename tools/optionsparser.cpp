@@ -51,7 +51,8 @@ Scenarios (--scenario):
   split      every frame split into --parts datagrams at cuts that move on by
              a byte with each frame, so that every offset is cut in turn: inside
              the marker, a token or the line end too; or at the fixed byte offsets
-             of --cuts; with --lose, some frames lose a piece on the way
+             of --cuts; with --lose, pieces are lost on the way, two in a row
+             too, or arrive twice
   malformed  frames with junk in the bytes the dashboard ignores, lower-case
              digits, runs of spaces, 0x prefixes and extra bytes; the shown
              values stay right
@@ -117,7 +118,8 @@ OptionsParser::OptionsParser()
          QStringLiteral("split: cut each frame line at these byte offsets, e.g. 2,20 (\"EC\" alone first)."),
          QStringLiteral("n,n...")},
         {QStringLiteral("lose"),
-         QStringLiteral("split: every nth frame loses a piece, in turn its last and a middle one (default none)."),
+         QStringLiteral("split: every nth frame loses, in turn, its last piece, a middle one, its last and the "
+                        "next frame's first, or sends a middle one twice (default none)."),
          QStringLiteral("n")},
         {QStringLiteral("every"), QStringLiteral("reident: seconds between identifications (default 10)."),
          QStringLiteral("s")},

@@ -6,6 +6,7 @@
 #include <QtMath>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -20,6 +21,43 @@ QByteArray hexToken(char byte)
 QByteArray joinedTokens(const QByteArrayList &tokens, const QByteArray &separator)
 {
     return QByteArray(BridgeProtocol::ecuMarker) + ' ' + tokens.join(separator) + BridgeProtocol::lineEnd;
+}
+
+// What befalls the pieces of every nth frame on the way, in turn.
+enum class Mishap { None, LoseLast, LoseMiddle, LoseLastAndNextFirst, SendMiddleTwice };
+constexpr Mishap mishapTurns[] = {Mishap::LoseLast, Mishap::LoseMiddle, Mishap::LoseLastAndNextFirst,
+                                  Mishap::SendMiddleTwice};
+
+Mishap mishapOf(int frameNumber, int every)
+{
+    if (every <= 0 || frameNumber < 0 || frameNumber % every != 0)
+        return Mishap::None;
+    return mishapTurns[frameNumber / every % static_cast<int>(std::size(mishapTurns))];
+}
+
+QByteArrayList onTheWay(QByteArrayList pieces, int frameNumber, int every)
+{
+    // Wi-Fi loses datagrams in a row too: the last of one frame and the first of the next.
+    if (mishapOf(frameNumber - 1, every) == Mishap::LoseLastAndNextFirst && !pieces.isEmpty())
+        pieces.removeFirst();
+    if (pieces.isEmpty())
+        return pieces;
+    const int middle = pieces.size() / 2;
+    switch (mishapOf(frameNumber, every)) {
+    case Mishap::None:
+        break;
+    case Mishap::LoseLast:
+    case Mishap::LoseLastAndNextFirst:
+        pieces.removeLast();
+        break;
+    case Mishap::LoseMiddle:
+        pieces.removeAt(middle);
+        break;
+    case Mishap::SendMiddleTwice:
+        pieces.insert(middle, pieces.at(middle));
+        break;
+    }
+    return pieces;
 }
 
 } // namespace
@@ -65,13 +103,9 @@ QByteArrayList Scenario::datagramsBetween(qint64 previousMs, qint64 nowMs) const
     const QByteArray line = frameLineAt(nowMs);
     if (options.scenario == Kind::Split) {
         const int frameNumber = int(nowMs / tickIntervalMs());
-        QByteArrayList pieces = options.cuts.isEmpty() ? splitLine(line, options.parts, frameNumber)
-                                                       : cutLine(line, options.cuts);
-        if (options.loseEvery > 0 && frameNumber % options.loseEvery == 0) {
-            const bool lastOne = frameNumber / options.loseEvery % 2 == 0;
-            pieces.removeAt(lastOne ? pieces.size() - 1 : pieces.size() / 2);
-        }
-        datagrams << pieces;
+        const QByteArrayList pieces = options.cuts.isEmpty() ? splitLine(line, options.parts, frameNumber)
+                                                             : cutLine(line, options.cuts);
+        datagrams << onTheWay(pieces, frameNumber, options.loseEvery);
     } else if (options.scenario == Kind::Malformed) {
         const int variant = int((nowMs / tickIntervalMs()) % malformedVariants);
         datagrams << malformedLine(frameBytesAt(nowMs), variant);

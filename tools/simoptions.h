@@ -32,7 +32,7 @@ struct SimOptions
     int parts = 2;
     // Byte offsets where split cuts each frame line instead of between tokens.
     QVector<int> cuts;
-    // Every this many frames, split loses a piece on the way; 0: none.
+    // Every this many frames, split loses a piece on the way, two in a row, or sends one twice; 0: none.
     int loseEvery = 0;
     int everyMs = 10000;
     QString capturePath;

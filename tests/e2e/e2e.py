@@ -440,10 +440,11 @@ def broken_lines(sim):
 
 def case_split_reident(run):
     # A steady drive in pieces cut anywhere, inside the marker, a token or the line end, every
-    # third frame losing its last or a middle piece on the way: no piece and no frame short of a
-    # piece shows, so on every screenshot the needles hold the reading and P/N stays lit.
+    # second frame losing its last or a middle piece on the way, or its last and the next frame's
+    # first, or sending a middle one twice: no piece, no frame short of a piece and no frame glued
+    # from two shows, so on every screenshot the needles hold the reading and P/N stays lit.
     dash_ns, bridge_ns = run.namespace_pair()
-    sim = run.start_sim(bridge_ns, "-s", "split", "--parts", "3", "--lose", "3",
+    sim = run.start_sim(bridge_ns, "-s", "split", "--parts", "3", "--lose", "2",
                         *fixed_frame(60, 4000, 220, "cold", "pn")[2:])
     run.start_dashboard(dash_ns)
     wait_for_rest(run, 60, 4000, name="split")

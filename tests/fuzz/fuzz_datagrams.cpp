@@ -1,15 +1,18 @@
 // A sequence of datagrams, ticks and demonstration demands through Drivers into
 // BackEnd, checked after every step against a small model of the link: what is
-// shown is always the newest frame made whole, unless it may have lost a piece on
-// the way: one put together from pieces, or without a line end after it, shows
-// only with every byte, and one without a line end never once the bridge has
-// ended a frame with one.
+// shown is always the newest frame made whole, unless it may have lost or gained
+// a piece on the way: one put together from pieces, or that only the next marker
+// ended, shows only as the bridge sends it, and one that only a marker ended
+// shows only after three such frames in a row, which an identification or a lost
+// link forgets.
 //
 // Input: records separated by the byte 0xFF. A record of the single byte 0xFE is
 // a timer tick, of the single byte 0xFD a press on WIFI; any other record,
 // the empty one included, is one datagram's bytes.
 #include "fuzzsupport.h"
 #include "testaccess.h"
+
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstddef>
@@ -46,7 +49,7 @@ struct Expected
     // Everything received since the latest reply, and the frame in it still awaiting its end.
     QString text;
     int openFrame = -1;
-    bool bridgeEndsLines = false;
+    int markerEndedInARow = 0;
 
     bool demo() const { return demands > BridgeProtocol::maxDemandsBeforeDemo; }
 
@@ -62,10 +65,12 @@ struct Expected
             const int next = text.indexOf(ecuMarker, marker + markerLength);
             // An open frame had no line end before this datagram.
             const int end = lineEndBefore(qMax(marker + markerLength, before), next >= 0 ? next : text.size());
-            if (end >= 0 || next >= 0)
+            if (end >= 0 || next >= 0) {
                 newest = {marker, end >= 0 ? end : next, marker < before, end >= 0};
-            else
+                markerEndedInARow = newest.lineEnded ? 0 : markerEndedInARow + 1;
+            } else {
                 openFrame = marker;
+            }
             marker = next;
         }
         // A frame that outgrows the bound before its end arrives is never shown.
@@ -108,19 +113,25 @@ const QByteArray &referenceBytes(const QString &frame)
     return TestAccess::link(reference()).frameBytes;
 }
 
-// Whether a frame made whole by the newest datagram is shown; notes how the bridge ends its lines.
-bool shows(const FrameSpan &frame, Expected &expected)
+// What the bridge sends after its marker: every byte of a frame in one or two hexadecimal digits.
+bool isAsSent(const QString &frame)
 {
-    if (frame.start < 0)
+    static const QRegularExpression asSent = [] {
+        const QString hexByte = QStringLiteral("[0-9A-Fa-f]{1,%1}").arg(BridgeProtocol::maxDigitsPerByte);
+        return QRegularExpression(
+            QStringLiteral("^%1(?: +%1){%2}$").arg(hexByte).arg(BridgeProtocol::wholeFrameBytes - 1));
+    }();
+    return asSent.match(frame.mid(markerLength).trimmed()).hasMatch();
+}
+
+// Whether a frame made whole by the newest datagram is shown.
+bool shows(const FrameSpan &frame, const Expected &expected)
+{
+    if (frame.start < 0 || expected.demo())
         return false;
-    const bool lostItsTail = !frame.lineEnded && expected.bridgeEndsLines;
-    expected.bridgeEndsLines = expected.bridgeEndsLines || frame.lineEnded;
-    if (lostItsTail || expected.demo())
+    if (!frame.lineEnded && expected.markerEndedInARow < BridgeProtocol::openLinesAfterFrames)
         return false;
-    const bool needsEveryByte = frame.pieced || !frame.lineEnded;
-    return !needsEveryByte
-           || referenceBytes(expected.text.mid(frame.start, frame.end - frame.start)).size()
-                  >= BridgeProtocol::wholeFrameBytes;
+    return (frame.lineEnded && !frame.pieced) || isAsSent(expected.text.mid(frame.start, frame.end - frame.start));
 }
 
 void checkFrameShown(BackEnd &backEnd, const QString &frame)
@@ -177,6 +188,7 @@ void receive(BackEnd &backEnd, const QByteArray &datagram, Expected &expected)
         FUZZ_REQUIRE(listChanges == changesBefore, "an identification is not decoded as a frame");
         expected.text.clear();
         expected.openFrame = -1;
+        expected.markerEndedInARow = 0;
         return;
     }
     const bool decoded = shows(frame, expected);
@@ -209,6 +221,7 @@ void tick(BackEnd &backEnd, Expected &expected)
     }
     if (++expected.silentTicks <= BridgeProtocol::maxSilentTicks)
         return;
+    expected.markerEndedInARow = 0;
     FUZZ_REQUIRE(list.at(LinkStatus) == off, "five silent ticks lose the link");
     if (!expected.linkAlive)
         return;

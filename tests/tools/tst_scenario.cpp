@@ -161,15 +161,21 @@ void TestScenario::cutsFallAtTheGivenOffsets_data()
     QTest::addColumn<QVector<int>>("cuts");
     QTest::addColumn<int>("loseEvery");
     QTest::addColumn<int>("frame");
-    // The pieces of the frame's line in order; a negative size is a piece lost on the way.
+    // The sizes of the frame line's pieces in order, and which of them go out.
     QTest::addColumn<QVector<int>>("sizes");
+    QTest::addColumn<QVector<int>>("sent");
     // The line is "ECU:" and 13 tokens of " XX", then CR LF: 45 bytes.
-    QTest::newRow("inside the marker") << QVector<int>{2} << 0 << 0 << QVector<int>{2, 43};
-    QTest::newRow("inside a token, then the line end") << QVector<int>{20, 44} << 0 << 0 << QVector<int>{20, 24, 1};
-    QTest::newRow("cuts past the end are dropped") << QVector<int>{10, 45, 90} << 0 << 0 << QVector<int>{10, 35};
-    QTest::newRow("every second frame loses a piece: first the last")
-        << QVector<int>{10, 20} << 2 << 0 << QVector<int>{10, 10, -25};
-    QTest::newRow("two frames later, a middle one") << QVector<int>{10, 20} << 2 << 2 << QVector<int>{10, -10, 25};
+    QTest::newRow("inside the marker") << QVector<int>{2} << 0 << 0 << QVector<int>{2, 43} << QVector<int>{0, 1};
+    QTest::newRow("inside a token, then the line end")
+        << QVector<int>{20, 44} << 0 << 0 << QVector<int>{20, 24, 1} << QVector<int>{0, 1, 2};
+    QTest::newRow("cuts past the end are dropped")
+        << QVector<int>{10, 45, 90} << 0 << 0 << QVector<int>{10, 35} << QVector<int>{0, 1};
+    const QVector<int> cuts{10, 20}, thirds{10, 10, 25};
+    QTest::newRow("every second frame: first the last piece lost") << cuts << 2 << 0 << thirds << QVector<int>{0, 1};
+    QTest::newRow("then a middle one") << cuts << 2 << 2 << thirds << QVector<int>{0, 2};
+    QTest::newRow("then the last") << cuts << 2 << 4 << thirds << QVector<int>{0, 1};
+    QTest::newRow("and the next frame's first") << cuts << 2 << 5 << thirds << QVector<int>{1, 2};
+    QTest::newRow("then a middle one twice") << cuts << 2 << 6 << thirds << QVector<int>{0, 1, 1, 2};
 }
 
 void TestScenario::cutsFallAtTheGivenOffsets()
@@ -178,21 +184,24 @@ void TestScenario::cutsFallAtTheGivenOffsets()
     QFETCH(int, loseEvery);
     QFETCH(int, frame);
     QFETCH(QVector<int>, sizes);
+    QFETCH(QVector<int>, sent);
     SimOptions options = optionsFor(SimOptions::Scenario::Split);
     options.cuts = cuts;
     options.loseEvery = loseEvery;
     const Scenario scenario(options);
     const qint64 ms = frame * scenario.tickIntervalMs();
     const QByteArray line = scenario.frameLineAt(ms);
-    QByteArrayList sent;
+    QByteArrayList pieces;
     int offset = 0;
     for (const int size : sizes) {
-        if (size > 0)
-            sent << line.mid(offset, size);
-        offset += qAbs(size);
+        pieces << line.mid(offset, size);
+        offset += size;
     }
     QCOMPARE(offset, line.size());
-    QCOMPARE(scenario.datagramsBetween(ms - 1, ms), sent);
+    QByteArrayList datagrams;
+    for (const int piece : sent)
+        datagrams << pieces.at(piece);
+    QCOMPARE(scenario.datagramsBetween(ms - 1, ms), datagrams);
 }
 
 void TestScenario::fixedScenarioSendsItsFrameEvenWhenAllZero()
