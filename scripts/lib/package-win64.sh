@@ -94,17 +94,17 @@ use_wine_prefix() {
     wineserver -w
 }
 
-# With --if-cached (for the test runs) only when that Qt is complete here; never builds it.
-# Prints the installer's path, then the zip's.
+# With --if-cached (for the test runs) only when that Qt is complete here or the prebuilt one
+# matches; never builds it. Prints the installer's path, then the zip's.
 main() {
     local bundle=$win64_build_dir/Motrel zip_path=$win64_build_dir/Motrel-win64.zip
     local installer=$win64_build_dir/Motrel-setup.exe
-    if [ "${1:-}" = --if-cached ] && ! win64_qt_complete; then
+    if ! win64_qt_complete && ! unpack_prebuilt_qt && [ "${1:-}" = --if-cached ]; then
         say "no Windows build: Qt for MinGW is not complete in $win64_qt (scripts/package --arch win64 builds it)"
         return 0
     fi
     ensure_packages "${win64_packages[@]}"
-    [ "${1:-}" = --if-cached ] || ensure_win64_qt
+    win64_qt_complete || ensure_win64_qt
     build_motrel_exe
     assemble_bundle "$bundle"
     rm -f "$zip_path"
