@@ -19,7 +19,7 @@ prebuilt_qt_tarball=qt-$qt_version-mingw64.tar.xz
 qt_patches=$top/packaging/windows
 # shellcheck disable=SC2034 # installed by package-win64.sh
 win64_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake make python3 perl
-                xz-utils patch zip unzip nsis wine wine64)
+                xz-utils patch zip unzip nsis wine wine64 base-files libqt5core5a libqt5qml5)
 # The modules the dashboard's scene needs, in build order.
 win64_qt_modules=(qtbase qtdeclarative qtquickcontrols qtgraphicaleffects)
 # The Debian tarball has no wintab.h, hence no tablet events and no direct2d plugin.
@@ -89,11 +89,12 @@ qt_module_tarball_from_debian() {
 }
 
 qt_module_sources() {
-    local module=$1 tarball
+    local module=$1 tarball origin=Qt
     stamped "$module.unpacked" && return 0
     tarball=$(qt_module_tarball_from_folder "$module") || exit 1
-    [ -n "$tarball" ] || tarball=$(qt_module_tarball_from_debian "$module") || exit 1
-    echo "source $module: ${tarball##*/} sha256: $(sha256sum <"$tarball" | cut -d' ' -f1)" \
+    [ -n "$tarball" ] || { tarball=$(qt_module_tarball_from_debian "$module") &&
+        origin="Debian $(cut -d. -f1 /etc/debian_version)"; } || exit 1
+    echo "source $module: ${tarball##*/} ($origin) sha256: $(sha256sum <"$tarball" | cut -d' ' -f1)" \
         >"$win64_qt_work/$module.source"
     say "unpacking $tarball"
     rm -rf "$win64_qt_work/src/$module"
@@ -190,7 +191,8 @@ unpack_prebuilt_qt() {
     # The stamps last: the cache counts as complete only once its Qt is all in place. mv -T
     # refuses to move into a folder that another run unpacked meanwhile.
     rm -rf "$win64_qt" "$win64_qt_work/stamps"
-    mv -T "$unpacking/${win64_qt##*/}" "$win64_qt" &&
+    cp "$prebuilt_qt/MANIFEST" "$win64_qt_work/MANIFEST" &&
+        mv -T "$unpacking/${win64_qt##*/}" "$win64_qt" &&
         mv -T "$unpacking/${win64_qt_work##*/}/stamps" "$win64_qt_work/stamps" ||
         { rm -rf "$unpacking"; die "cannot move the prebuilt Qt into $cache_root"; }
     rm -rf "$unpacking"
