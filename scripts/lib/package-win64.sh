@@ -97,13 +97,13 @@ Motrel is under the MIT license: Motrel.txt. Motrel.exe carries the DejaVu Sans 
 
 The Qt*.dll files and the plugins and qml folders are Qt $qt_version, under the GNU Lesser General
 Public License version 3 (LGPL-3.txt, which adds to GPL-3.txt). They were built for this bundle from
-these source tarballs, qtgraphicaleffects with the change in qtgraphicaleffects.patch:
+these source tarballs, a module with the change in the .patch file of its name here, if any:
 $(sed -n 's/^source /  /p' "$win64_qt_work/MANIFEST")
 Debian's tarballs are in Debian's archive (apt-get source qtbase-opensource-src
 qtdeclarative-opensource-src, or https://snapshot.debian.org); Qt's at
 https://download.qt.io/archive/qt/5.15/$qt_version/submodules/. qtbase.txt and qtdeclarative.txt
 are Debian's copyright files for those two: they hold the licenses of Qt and of the FreeType,
-HarfBuzz, libjpeg, libpng, zlib and PCRE2 built into Qt5Core.dll and Qt5Gui.dll.
+HarfBuzz, libjpeg, libpng, zlib and PCRE2 built into Qt's DLLs.
 
 The MinGW-w64 runtime, from Debian's packages, each with its package's copyright file:
 NOTICE
