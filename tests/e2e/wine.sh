@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Windows build end to end under wine, in a wine prefix of its own that is made before the
-# timed parts: the zip as a user unpacks it (the arch case), the same bundle without one of the
-# scene's modules, and the installer: silent install, Motrel started from where it installed,
-# the Start-menu entry, the uninstall key, the sign-in entry only when asked for, the firewall
-# rule (wine's netsh only logs it), and a silent uninstall that leaves nothing behind.
+# timed parts: the zip as a user unpacks it (the arch case) with its licenses, the same bundle
+# without one of the scene's modules or a license, and the installer: silent install, Motrel
+# started from where it installed, the Start-menu entry, the uninstall key, the sign-in entry only
+# when asked for and kept by a reinstall, the firewall rule (wine's netsh only logs it), a silent
+# uninstall that leaves nothing behind, and one from a folder shared with another program, whose
+# files stay, after an upgrade that went there and ended the running Motrel.
 # Skipped until scripts/package --arch win64 has written its zip.
 #   wine.sh WIN64_BUILD_DIR WORKDIR --bridgesim PATH
 set -euo pipefail
@@ -164,6 +166,8 @@ mkdir -p "$workdir/running"
 cp "$WINEPREFIX/drive_c/windows/system32/cmd.exe" "$workdir/running/Motrel.exe"
 exec {no_key}< <(sleep 600)
 key_wait=$!
+# Nothing of it outlives a failure.
+trap 'kill "$key_wait" 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
 wine "$workdir/running/Motrel.exe" /c pause <&"$no_key" >/dev/null 2>&1 &
 running=$!
 exec {no_key}<&-
