@@ -112,11 +112,11 @@ NOTICE
 
 # Fails naming what the bundle's LICENSES folder lacks.
 check_licenses() {
-    local bundle=$1 name source lacking=()
+    local bundle=$1 name source absent=()
     while read -r name source; do
-        [ -s "$bundle/LICENSES/$name" ] || lacking+=("$name")
+        [ -s "$bundle/LICENSES/$name" ] || absent+=("$name")
     done < <(license_files "$bundle"; echo "NOTICE.txt -")
-    [ ${#lacking[@]} -eq 0 ] || { say "LICENSES lacks ${lacking[*]}"; return 1; }
+    [ ${#absent[@]} -eq 0 ] || { say "LICENSES lacks ${absent[*]}"; return 1; }
 }
 
 add_licenses() {
