@@ -166,13 +166,12 @@ mkdir -p "$workdir/running"
 cp "$WINEPREFIX/drive_c/windows/system32/cmd.exe" "$workdir/running/Motrel.exe"
 exec {no_key}< <(sleep 600)
 key_wait=$!
-# Nothing of it outlives a failure.
-trap 'kill "$key_wait" 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
+# Nothing of it outlives the case, passed or failed.
+trap 'kill "$key_wait" 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
 wine "$workdir/running/Motrel.exe" /c pause <&"$no_key" >/dev/null 2>&1 &
 running=$!
 exec {no_key}<&-
 install_silently "$shared"
-kill "$key_wait"
 kill -0 "$running" 2>/dev/null && fail "the upgrade did not end the running Motrel"
 [ ! -e "$(unix_path "$program_files")" ] || fail "the upgrade made a second copy in $program_files"
 uninstall_silently "$shared" "${other_files[@]}"
