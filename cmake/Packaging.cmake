@@ -16,7 +16,13 @@ configure_file(${MOTREL_PACKAGING_DIR}/windows/motrel.rc.in ${MOTREL_RC} @ONLY)
 if(WIN32)
     target_sources(Motrel PRIVATE ${MOTREL_RC})
     set_property(SOURCE ${MOTREL_RC} APPEND PROPERTY OBJECT_DEPENDS ${MOTREL_ICO})
-    # The installer's script, for makensis (scripts/package --arch win64).
+    # The installer's script, for makensis (scripts/package --arch win64). Its firewall rule opens
+    # the bridge's port, as the protocol's constants name it.
+    file(STRINGS ${PROJECT_SOURCE_DIR}/src/drivers.h port_line REGEX "constexpr quint16 port = [0-9]+")
+    if(NOT port_line MATCHES "port = ([0-9]+)")
+        message(FATAL_ERROR "no bridge port in src/drivers.h for the installer's firewall rule")
+    endif()
+    set(MOTREL_BRIDGE_PORT ${CMAKE_MATCH_1})
     configure_file(${MOTREL_PACKAGING_DIR}/windows/motrel.nsi.in ${CMAKE_CURRENT_BINARY_DIR}/motrel.nsi @ONLY)
 endif()
 
