@@ -61,13 +61,22 @@ CircularGaugeStyle {
         ctx.fill()
     }
 
-    background: Canvas {
-        onPaint: {
-            var ctx = getContext("2d")
-            ctx.reset()
-            paintBackground(ctx)
-        }
+    // What the face shows under its readouts; the tachometer adds its warning arc.
+    function paintFace(ctx) {
+        paintBackground(ctx)
+    }
 
+    // Whether ITEM lies on whole pixels of the screen, where a picture copies pixel for pixel.
+    function liesOnWholePixels(item) {
+        var origin = item.mapToItem(null, 0, 0)
+        return Math.abs(origin.x - Math.round(origin.x)) < 1e-6 && Math.abs(origin.y - Math.round(origin.y)) < 1e-6
+    }
+
+    // The toolkit's tickmarks and labels.
+    readonly property Item scaleItem: control.__panel ? control.__panel.circularTickmarkLabel : null
+
+    // The texts on the face.
+    property Component readouts: Item {
         // The reading itself: the gauge stops at its maximum, the readout goes on past it.
         Text {
             id: speedText
@@ -86,6 +95,74 @@ CircularGaugeStyle {
             font.pixelSize: toPixels(0.09)
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.top: speedText.bottom
+        }
+    }
+
+    // The tickmarks and labels never change. Where the face lies on whole pixels, it paints a
+    // picture of them taken once and the toolkit's own are hidden, so that a moving needle costs
+    // a copy of the face rather than drawing them all again. Between pixels a copy would land
+    // apart from where the toolkit draws them, so there it goes on drawing them.
+    background: Canvas {
+        id: face
+        property var scalePicture: null
+        // The canvas holds the scale: the toolkit's is hidden and the picture let go.
+        property bool scalePainted: false
+
+        function takeScalePicture() {
+            var takenWidth = width
+            var takenHeight = height
+            scaleItem.grabToImage(function(picture) {
+                if (takenWidth === width && takenHeight === height && !scalePicture) {
+                    scalePicture = picture
+                    scaleCopy.source = picture.url
+                }
+            })
+        }
+
+        function letGoOfScalePicture() {
+            scalePicture = null
+            scaleCopy.source = ""
+        }
+
+        // A new size wants a new picture; until then the toolkit draws the scale.
+        function forgetScale() {
+            letGoOfScalePicture()
+            if (scaleItem)
+                scaleItem.visible = true
+        }
+
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            paintFace(ctx)
+            scalePainted = scaleCopy.status === Image.Ready
+            if (scalePainted)
+                ctx.drawImage(scaleCopy, 0, 0)
+        }
+        onPainted: {
+            if (!scaleItem)
+                return
+            scaleItem.visible = !scalePainted
+            if (scalePainted)
+                letGoOfScalePicture()
+            else if (!scalePicture && liesOnWholePixels(face))
+                takeScalePicture()
+        }
+        onWidthChanged: forgetScale()
+        onHeightChanged: forgetScale()
+
+        Image {
+            id: scaleCopy
+            visible: false
+            onStatusChanged: {
+                if (status === Image.Ready)
+                    face.requestPaint()
+            }
+        }
+
+        Loader {
+            anchors.fill: parent
+            sourceComponent: readouts
         }
     }
 
