@@ -83,3 +83,8 @@ root_has "$rpi" /etc/systemd/system/sys-subsystem-net-devices-wlan0.device.wants
     fail "the static address is not on the Wi-Fi interface"
 [ "$(root_file "$rpi" /var/lib/dpkg/status | sha256sum)" = "$(root_file "$virt" /var/lib/dpkg/status | sha256sum)" ] ||
     fail "the Pi's installed packages differ from the virt disk's"
+# Every package's copyright file, which must travel with it.
+debugfs -R "rdump /usr/share/doc $work" "$rpi?offset=$((root_start * 512))" 2>/dev/null
+without=$(root_file "$rpi" /var/lib/dpkg/status | sed -n 's/^Package: //p' |
+          while read -r package; do [ -f "$work/doc/$package/copyright" ] || echo "$package"; done)
+[ -z "$without" ] || fail "packages without /usr/share/doc/PACKAGE/copyright: $without"
