@@ -88,3 +88,24 @@ debugfs -R "rdump /usr/share/doc $work" "$rpi?offset=$((root_start * 512))" 2>/d
 without=$(root_file "$rpi" /var/lib/dpkg/status | sed -n 's/^Package: //p' |
           while read -r package; do [ -f "$work/doc/$package/copyright" ] || echo "$package"; done)
 [ -z "$without" ] || fail "packages without /usr/share/doc/PACKAGE/copyright: $without"
+
+# The owner's way in: each disk has host keys of its own, and the disk's own account maker
+# takes userconf.txt as people write it or refuses it in one line.
+[ "$(root_file "$rpi" /etc/ssh/ssh_host_ed25519_key.pub)" != "$(root_file "$virt" /etc/ssh/ssh_host_ed25519_key.pub)" ] ||
+    fail "the two disks share their SSH host keys"
+root_file "$rpi" /usr/local/sbin/motrel-owner >"$work/motrel-owner"
+mkdir "$work/boot"
+hash='$6$motrel$0123456789abcdefABCDEF./'
+refused="1 motrel-owner: userconf.txt:"
+while IFS='|' read -r userconf expected; do
+    # shellcheck disable=SC2059 # the rows are formats
+    printf "$userconf" >"$work/boot/userconf.txt"
+    actual=$(sh "$work/motrel-owner" "$work/boot" "$work/userdb" "$work/home" 2>&1) && actual="0 $actual" || actual="$? $actual"
+    same_lines "the account from $userconf" "$expected" "$actual"
+done <<ROWS
+\xef\xbb\xbfowner:$hash\r\n|0 motrel-owner: account owner from userconf.txt
+owner\n|$refused no colon between the name and the password; no account made
+owner:secret\n|$refused the password of owner is not a crypt hash: write the output of openssl passwd -6; no account made
+root:$hash\n|$refused the name "root" is taken by the system; no account made
+\r\n|$refused no name:password line; no account made
+ROWS
