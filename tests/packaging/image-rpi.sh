@@ -95,12 +95,14 @@ without=$(root_file "$rpi" /var/lib/dpkg/status | sed -n 's/^Package: //p' |
     fail "the two disks share their SSH host keys"
 root_file "$rpi" /usr/local/sbin/motrel-owner >"$work/motrel-owner"
 mkdir "$work/boot"
+# shellcheck disable=SC2016 # a hash, not an expansion
 hash='$6$motrel$0123456789abcdefABCDEF./'
 refused="1 motrel-owner: userconf.txt:"
 while IFS='|' read -r userconf expected; do
     # shellcheck disable=SC2059 # the rows are formats
     printf "$userconf" >"$work/boot/userconf.txt"
-    actual=$(sh "$work/motrel-owner" "$work/boot" "$work/userdb" "$work/home" 2>&1) && actual="0 $actual" || actual="$? $actual"
+    if actual=$(sh "$work/motrel-owner" "$work/boot" "$work/userdb" "$work/home" 2>&1); then actual="0 $actual"
+    else actual="$? $actual"; fi
     same_lines "the account from $userconf" "$expected" "$actual"
 done <<ROWS
 \xef\xbb\xbfowner:$hash\r\n|0 motrel-owner: account owner from userconf.txt
