@@ -599,39 +599,35 @@ class Machine:
 
     ABS_MAX = 32767
 
-    def __init__(self, session, image, namespace, tap, width=1024, height=600, name="boot", card_files=None):
-        """NAME prefixes the machine's files in the workdir; CARD_FILES (name: bytes) are written to
-        the disk's boot partition, in a layer below the overlay, as an owner would before booting."""
+    def __init__(self, session, image, namespace, tap, width=1024, height=600):
         self.session, self.image, self.namespace, self.tap = session, image, namespace, tap
         self.geometry = Geometry(width, height)
         self.width, self.height = width, height
-        self.stem = os.path.join(session.workdir, name)
-        disk, disk_format = os.path.abspath(image), "raw"
-        if card_files:
-            disk, disk_format = self.card_layer(card_files), "qcow2"
-        self.overlay = self.stem + ".qcow2"
-        sh("qemu-img", "create", "-q", "-f", "qcow2", "-b", disk, "-F", disk_format, self.overlay)
+        self.overlay = os.path.join(session.workdir, "disk.qcow2")
+        sh("qemu-img", "create", "-q", "-f", "qcow2", "-b", os.path.abspath(image), "-F", "raw", self.overlay)
         self.boots, self.process, self.qmp = 0, None, None
 
-    def card_layer(self, files):
-        """A qcow2 layer over the image whose first (FAT) partition also holds FILES."""
+    def put_on_card(self, files):
+        """A fresh disk, with FILES (name: bytes) on its boot (FAT) partition as an owner would write
+        them before a boot: a layer between the image and a new overlay. Only while powered off."""
         table = json.loads(sh("sfdisk", "--json", self.image).stdout)["partitiontable"]
         sector = table.get("sectorsize", 512)
         start, size = (table["partitions"][0][key] * sector for key in ("start", "size"))
-        fat, layer = self.stem + "-card.fat", self.stem + "-card.qcow2"
+        fat, card = (os.path.join(self.session.workdir, name) for name in ("card.fat", "card.qcow2"))
         sh("dd", "if=" + self.image, "of=" + fat, "bs=1M", "iflag=skip_bytes,count_bytes",
            "skip=%d" % start, "count=%d" % size, "status=none")
         for name, content in files.items():
             sh("mcopy", "-o", "-i", fat, "-", "::" + name, input=content)
-        sh("qemu-img", "create", "-q", "-f", "qcow2", "-b", os.path.abspath(self.image), "-F", "raw", layer)
-        sh("qemu-io", "-f", "qcow2", "-c", "write -q -s %s %d %d" % (fat, start, size), layer)
+        sh("qemu-img", "create", "-q", "-f", "qcow2", "-b", os.path.abspath(self.image), "-F", "raw", card)
+        sh("qemu-io", "-f", "qcow2", "-c", "write -q -s %s %d %d" % (fat, start, size), card)
         os.remove(fat)
-        return layer
+        os.remove(self.overlay)
+        sh("qemu-img", "create", "-q", "-f", "qcow2", "-b", card, "-F", "qcow2", self.overlay)
 
     def boot(self):
         """Powers the board on; the serial console goes to boot<N>.serial in the workdir."""
         self.boots += 1
-        stem = "%s%d" % (self.stem, self.boots)
+        stem = os.path.join(self.session.workdir, "boot%d" % self.boots)
         self.serial_path, socket_path = stem + ".serial", stem + ".qmp"
         base = os.path.splitext(self.image)[0]
         with open(base + ".cmdline") as cmdline:
@@ -644,7 +640,7 @@ class Machine:
                 "-netdev", "tap,id=net0,ifname=%s,script=no,downscript=no" % self.tap,
                 "-device", "virtio-net-pci,netdev=net0,romfile=",
                 "-serial", "file:" + self.serial_path, "-qmp", "unix:%s,server=on,wait=off" % socket_path]
-        self.process = self.session.spawn(args, os.path.basename(stem) + "-qemu", namespace=self.namespace)
+        self.process = self.session.spawn(args, "qemu%d" % self.boots, namespace=self.namespace)
         self.started = time.monotonic()
         self.qmp = Qmp(socket_path)
         log("board powered on (boot %d)" % self.boots)

@@ -1,7 +1,6 @@
 #!/usr/bin/python3
 """The whole boot: the scripts/image disk on QEMU's arm64 virt board, the kiosk unit, linuxfb, libinput
-and the board's network facing bridgesim, seen and clicked through QMP only, power cuts included; then
-the owner's way in, over SSH from the bridge's side.
+and the board's network facing bridgesim, seen and clicked through QMP only, power cuts included.
 
 usage: boot.py --motrel PATH --bridgesim PATH --workdir DIR --image DISK [--moments all|drive] boot
 
@@ -164,8 +163,7 @@ def owner_logs_in(drive):
         files = {"userconf.txt": b"\xef\xbb\xbf" + OWNER.encode() + b":" + hashed + b"\r\n", "ssh": b"",
                  "authorized_keys": key.read().replace(b"\n", b"\r\n")}
     drive.machine.power_cut()
-    drive.machine = Machine(drive.session, drive.session.options.image, drive.dash_ns, drive.machine.tap,
-                            name="owner", card_files=files)
+    drive.machine.put_on_card(files)
     drive.boot("owner")
     result = ssh(drive, "sudo -S -p '' journalctl -u %s --no-pager" % UNIT, stdin=PASSWORD.encode() + b"\n")
     check(result.returncode == 0 and b"Started motrel-kiosk" in result.stdout,
