@@ -26,6 +26,8 @@ test_packages+=(fonts-urw-base35)
 test_packages+=(lintian)
 # The arm64 disk image booted on an emulated board, driven through QMP.
 test_packages+=(qemu-system-arm qemu-utils)
+# The owner's files on its boot partition, and the owner's SSH login.
+test_packages+=(mtools fdisk openssh-client openssl)
 # The fuzz runs are isolated by the harness, which wants python3 and ip.
 fuzz_packages=(clang libclang-rt-14-dev python3 iproute2)
 # ARM builds for small boards, cross-compiled here and run under qemu-user.

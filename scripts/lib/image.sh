@@ -1,7 +1,7 @@
 # The disk image of scripts/image: the cached base system, the package, the partitions.
 # shellcheck shell=bash
 
-image_packages=(mmdebstrap arch-test qemu-user-static mtools dosfstools fdisk e2fsprogs)
+image_packages=(mmdebstrap arch-test qemu-user-static mtools dosfstools fdisk e2fsprogs openssh-client)
 image_suite=trixie
 image_mirror=http://deb.debian.org/debian
 image_components=main,non-free-firmware
@@ -96,6 +96,24 @@ configure_board() {
     # No name servers: the board needs none, and mmdebstrap left the build machine's.
     as_root rm -f "$tree/etc/resolv.conf"
     as_root rm -rf "$tree/var/lib/apt/lists/"* "$tree/var/cache/apt/"*.bin
+}
+
+# The way in that the owner turns on from the boot partition: userconf.txt makes the account
+# at each boot, a file named ssh starts the SSH server. Its host keys are this image's own
+# (the base's would be every image's), made here, since no boot writes to the card.
+owner_access() {
+    local tree=$1 host type
+    host=$(cat "$tree/etc/hostname")
+    as_root systemctl --root="$tree" enable motrel-owner.service
+    # No SSH server at all without the file, not even systemd's one on a local socket.
+    as_root mkdir -p "$tree/etc/systemd/system-generators"
+    as_root ln -sfn /dev/null "$tree/etc/systemd/system-generators/systemd-ssh-generator"
+    as_root rm -f "$tree"/etc/ssh/ssh_host_*
+    for type in rsa ecdsa ed25519; do
+        as_root ssh-keygen -q -t "$type" -N '' -C "root@$host" -f "$tree/etc/ssh/ssh_host_${type}_key"
+    done
+    # sudo looks up the board's name; the base has no hosts file at all.
+    printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost\n127.0.1.1\t%s\n' "$host" | as_root tee "$tree/etc/hosts" >/dev/null
 }
 
 # The boot partition's files: on a Raspberry Pi the firmware, kernel, initrd, device

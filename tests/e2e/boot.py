@@ -122,9 +122,73 @@ def disk_untouched(drive):
     check(written == 0, "%d bytes reached the disk over %d boots" % (written, drive.machine.boots))
 
 
+# The owner's way in, from the bridge's side of the network
+
+OWNER, PASSWORD = "owner", "the owner's passphrase"
+
+
+def ssh(drive, command, key_only=False, stdin=b""):
+    """COMMAND on the board as the owner: with the password, or with the key alone and the host key
+    known already. Retries while the server is not up yet."""
+    work = drive.session.workdir
+    auth = (["PasswordAuthentication=no", "BatchMode=yes", "StrictHostKeyChecking=yes"] if key_only else
+            ["PubkeyAuthentication=no", "StrictHostKeyChecking=accept-new"])
+    options = auth + ["IdentitiesOnly=yes", "ConnectTimeout=20",
+                      "UserKnownHostsFile=" + os.path.join(work, "known_hosts")]
+    args = ["ip", "netns", "exec", drive.bridge_ns, "ssh", "-F", "none", "-i", os.path.join(work, "owner_key")]
+    args += [word for option in options for word in ("-o", option)] + ["%s@%s" % (OWNER, DASHBOARD_ADDR)]
+    env = dict(os.environ, SSH_ASKPASS=os.path.join(work, "askpass"), SSH_ASKPASS_REQUIRE="force")
+    deadline = time.monotonic() + 90
+    while True:
+        result = harness.sh(*args, command, check_rc=False, input=stdin, env=env)
+        if b"Connection refused" not in result.stderr or time.monotonic() > deadline:
+            return result
+        time.sleep(2)
+
+
+def no_ssh_without_files(drive):
+    result = ssh(drive, "true")
+    check(b"Connection refused" in result.stderr, "port 22 on a disk without the owner's files: %s" % result.stderr)
+
+
+def owner_logs_in(drive):
+    """The owner's files as Notepad writes them (byte-order mark, CR LF) on a fresh board."""
+    work = drive.session.workdir
+    harness.sh("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(work, "owner_key"))
+    with open(os.path.join(work, "askpass"), "w") as askpass:
+        askpass.write("#!/bin/sh\necho \"%s\"\n" % PASSWORD)
+    os.chmod(askpass.name, 0o700)
+    hashed = harness.sh("openssl", "passwd", "-6", PASSWORD).stdout.strip()
+    with open(os.path.join(work, "owner_key.pub"), "rb") as key:
+        files = {"userconf.txt": b"\xef\xbb\xbf" + OWNER.encode() + b":" + hashed + b"\r\n", "ssh": b"",
+                 "authorized_keys": key.read().replace(b"\n", b"\r\n")}
+    drive.machine.power_cut()
+    drive.machine.put_on_card(files)
+    drive.boot("owner")
+    result = ssh(drive, "sudo -S -p '' journalctl -u %s --no-pager" % UNIT, stdin=PASSWORD.encode() + b"\n")
+    check(result.returncode == 0 and b"Started motrel-kiosk" in result.stdout,
+          "the owner's sudo journalctl over SSH: %s" % (result.stdout + result.stderr).decode(errors="replace"))
+
+
+def owner_same_host_key(drive):
+    drive.machine.power_cut()
+    drive.boot("owner-again")
+    result = ssh(drive, "true", key_only=True)
+    check(result.returncode == 0, "the owner's key on the second boot: %s" % result.stderr.decode(errors="replace"))
+    check(drive.machine.written_bytes() == 0, "the owner's boots wrote to the disk")
+
+
+def owner_remounts(drive):
+    # The README's way to change the system; the last moment, since it writes to the disk.
+    result = ssh(drive, "sudo -S -p '' mount -o remount,rw / && findmnt -no OPTIONS /", key_only=True,
+                 stdin=PASSWORD.encode() + b"\n")
+    check(result.stdout.startswith(b"rw,"), "the owner's remount: %s" % (result.stdout + result.stderr))
+
+
 # Name, what it does, and whether a drive without power cuts holds it.
 MOMENTS = [
     ("the kiosk unit comes up and shows the bridge's frames", dashboard_up, True),
+    ("a disk without the owner's files has port 22 closed", no_ssh_without_files, True),
     ("EXIT ends Motrel with status 0 and the unit brings it back", exit_restarts, True),
     ("the bridge falls silent: WIFI dark, needles at 0", bridge_silent, True),
     ("the bridge returns: live again", bridge_back, True),
@@ -133,6 +197,11 @@ MOMENTS = [
     ("power cut while the unit restarts after EXIT, boot again", power_cut_after_exit, False),
     ("the journal holds no error from Motrel or its unit", journal_clean, True),
     ("no boot wrote to the disk", disk_untouched, True),
+    ("with userconf.txt, ssh and authorized_keys the owner logs in with the password and reads the journal with sudo",
+     owner_logs_in, True),
+    ("the owner's board boots again with the same host key, the owner's key logs in, nothing written",
+     owner_same_host_key, True),
+    ("the owner remounts the root read-write as the README says", owner_remounts, True),
 ]
 
 

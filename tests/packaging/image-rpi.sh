@@ -49,16 +49,65 @@ for file in brcm/brcmfmac43430-sdio.bin brcm/brcmfmac43430-sdio.raspberrypi,3-mo
             brcm/brcmfmac43455-sdio.raspberrypi,4-model-b.txt regulatory.db; do
     root_has "$rpi" "/usr/lib/firmware/$file" || fail "no Wi-Fi firmware file $file"
 done
-# The disk's own settings writer, on the file as a Windows editor leaves it (an open network).
+# The disk's own settings writer on files as people write them: a settings file (printf's
+# format), then wpa_supplicant's settings, or the status and the one line refusing the file.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root_file "$rpi" /usr/local/sbin/motrel-wifi >"$work/motrel-wifi"
-printf 'ssid=Bridge 4\r\npsk=\r\ncountry=DE\r\n' >"$work/settings"
-sh "$work/motrel-wifi" "$work/settings" "$work/conf"
-same_lines "wpa_supplicant's settings" $'country=DE\nnetwork={\n\tssid="Bridge 4"\n\tkey_mgmt=NONE\n}' "$(cat "$work/conf")"
+hex=$(printf '%064d' 0 | tr 0 a)
+refused="78 motrel-wifi: settings"
+while IFS='|' read -r settings expected; do
+    # shellcheck disable=SC2059 # the rows are formats
+    printf "$settings" >"$work/settings"
+    if sh "$work/motrel-wifi" "$work/settings" "$work/conf" 2>"$work/refused"; then actual=$(cat "$work/conf")
+    else actual="$? $(cat "$work/refused")"; fi
+    # shellcheck disable=SC2059
+    same_lines "wpa_supplicant's settings from $settings" "$(printf "$expected")" "$actual"
+done <<ROWS
+\xef\xbb\xbfssid = Bridge 4 \r\n# the bridge\r\npsk = \r\ncountry = de \r\n|country=DE\nnetwork={\n\tssid="Bridge 4"\n\tkey_mgmt=NONE\n}
+ssid=Bridge\npsk= 8 chars! \n|network={\n\tssid="Bridge"\n\tpsk="8 chars!"\n}
+ssid=Bridge\npsk=$hex\n|network={\n\tssid="Bridge"\n\tpsk=$hex\n}
+ssid=\n|$refused line 1: ssid= takes the network name, 1 to 32 bytes
+ssid=123456789012345678901234567890123\n|$refused line 1: ssid= takes the network name, 1 to 32 bytes
+# a note\nssid=Bridge\npsk=7 chars\n|$refused line 3: psk= takes a passphrase of 8 to 63 characters, 64 hexadecimal digits, or nothing for an open network
+ssid=Bridge\npsk=${hex}a\n|$refused line 2: psk= takes a passphrase of 8 to 63 characters, 64 hexadecimal digits, or nothing for an open network
+ssid=Bridge\ncountry=DEU\n|$refused line 2: country= takes a two-letter code such as DE
+psk=\n|$refused has no ssid= line
+ROWS
+[[ $(root_file "$rpi" /etc/systemd/system/motrel-wifi.service) == *RestartPreventExitStatus=78* ]] ||
+    fail "the Wi-Fi client retries a settings file it refused"
+[[ $(root_file "$rpi" /etc/fstab) == *"/boot/firmware "*umask=077* ]] || fail "every user reads the boot partition's passphrase"
 root_has "$rpi" /etc/systemd/system/sys-subsystem-net-devices-wlan0.device.wants/motrel-wifi.service ||
     fail "the Wi-Fi client does not start with wlan0"
 [[ $(root_file "$rpi" /etc/systemd/network/50-motrel.network.d/match.conf) == *Type=wlan* ]] ||
     fail "the static address is not on the Wi-Fi interface"
 [ "$(root_file "$rpi" /var/lib/dpkg/status | sha256sum)" = "$(root_file "$virt" /var/lib/dpkg/status | sha256sum)" ] ||
     fail "the Pi's installed packages differ from the virt disk's"
+# Every package's copyright file, which must travel with it.
+debugfs -R "rdump /usr/share/doc $work" "$rpi?offset=$((root_start * 512))" 2>/dev/null
+without=$(root_file "$rpi" /var/lib/dpkg/status | sed -n 's/^Package: //p' |
+          while read -r package; do [ -f "$work/doc/$package/copyright" ] || echo "$package"; done)
+[ -z "$without" ] || fail "packages without /usr/share/doc/PACKAGE/copyright: $without"
+
+# The owner's way in: each disk has host keys of its own, and the disk's own account maker
+# takes userconf.txt as people write it or refuses it in one line.
+[ "$(root_file "$rpi" /etc/ssh/ssh_host_ed25519_key.pub)" != "$(root_file "$virt" /etc/ssh/ssh_host_ed25519_key.pub)" ] ||
+    fail "the two disks share their SSH host keys"
+root_file "$rpi" /usr/local/sbin/motrel-owner >"$work/motrel-owner"
+mkdir "$work/boot"
+# shellcheck disable=SC2016 # a hash, not an expansion
+hash='$6$motrel$0123456789abcdefABCDEF./'
+refused="1 motrel-owner: userconf.txt:"
+while IFS='|' read -r userconf expected; do
+    # shellcheck disable=SC2059 # the rows are formats
+    printf "$userconf" >"$work/boot/userconf.txt"
+    if actual=$(sh "$work/motrel-owner" "$work/boot" "$work/userdb" "$work/home" 2>&1); then actual="0 $actual"
+    else actual="$? $actual"; fi
+    same_lines "the account from $userconf" "$expected" "$actual"
+done <<ROWS
+\xef\xbb\xbfowner:$hash\r\n|0 motrel-owner: account owner from userconf.txt
+owner\n|$refused no colon between the name and the password; no account made
+owner:secret\n|$refused the password of owner is not a crypt hash: write the output of openssl passwd -6; no account made
+root:$hash\n|$refused the name "root" is taken by the system; no account made
+\r\n|$refused no name:password line; no account made
+ROWS
