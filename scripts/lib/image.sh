@@ -1,7 +1,7 @@
 # The disk image of scripts/image: the cached base system, the package, the partitions.
 # shellcheck shell=bash
 
-image_packages=(mmdebstrap arch-test qemu-user-static mtools dosfstools fdisk e2fsprogs)
+image_packages=(mmdebstrap arch-test qemu-user-static mtools dosfstools fdisk e2fsprogs zstd)
 image_suite=trixie
 image_mirror=http://deb.debian.org/debian
 image_components=main,non-free-firmware
@@ -24,6 +24,9 @@ image_dpkg_options=(path-exclude=/usr/share/doc/* path-include=/usr/share/doc/*/
 image_label_id=0x4d6f7472
 image_fat_mib=256
 image_root_label=motrel-root
+# On every board's kernel command line: no kernel chatter on the screen or the slow serial
+# console, and a reboot a few seconds after a panic or an oops, since nobody is there to do it.
+image_kernel_options="quiet panic=5 oops=panic"
 
 image_cache() { echo "${MOTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/motrel}"; }
 
@@ -96,6 +99,14 @@ configure_board() {
     # No name servers: the board needs none, and mmdebstrap left the build machine's.
     as_root rm -f "$tree/etc/resolv.conf"
     as_root rm -rf "$tree/var/lib/apt/lists/"* "$tree/var/cache/apt/"*.bin
+    board_initramfs "$tree"
+}
+
+# The initrd again, now with only the board's modules (its rootfs overlay lists them): the
+# base's holds most of the kernel's drivers, which cost time to load and to unpack.
+board_initramfs() {
+    local tree=$1
+    in_tree "$tree" update-initramfs -u -k all >&2
 }
 
 # The boot partition's files: on a Raspberry Pi the firmware, kernel, initrd, device
@@ -111,6 +122,7 @@ boot_files() {
     fi
     as_root rm -rf "$tree/boot/firmware/"*
     as_root cp "$image_dir/$board/boot/"* "$dir/"
+    as_root sed -i "1s/\$/ $image_kernel_options/" "$dir/cmdline.txt"
 }
 
 # The raw disk: MBR, the FAT boot partition (mtools), the ext4 root (mkfs.ext4 -d).
