@@ -1,9 +1,11 @@
 #include "backend.h"
+#include "servicenotifier.h"
 
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQuickWindow>
 #include <QUrl>
 
 int main(int argc, char *argv[])
@@ -16,8 +18,11 @@ int main(int argc, char *argv[])
     int result = -1;
     {
         QQmlApplicationEngine engine(QUrl(QStringLiteral("qrc:/qml/dashboard.qml")));
-        if (!engine.rootObjects().isEmpty())
+        if (!engine.rootObjects().isEmpty()) {
+            ServiceNotifier notifier;
+            notifier.watch(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
             result = app.exec();
+        }
     }
     return result;
 }

@@ -8,3 +8,5 @@ set(CMAKE_CXX_COMPILER ${MOTREL_TARGET_TRIPLET}-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE ${MOTREL_TARGET_TRIPLET})
 # Programs run at build time are the build machine's; headers and libraries the target's.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+# pkg-config reads the target's .pc files only.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${MOTREL_TARGET_TRIPLET}/pkgconfig:/usr/share/pkgconfig)

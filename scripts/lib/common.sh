@@ -8,6 +8,8 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_dir=${MOTREL_BUILD_DIR:-$top/build}
 
 build_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools fonts-dejavu-core)
+# Readiness and watchdog under systemd.
+build_packages+=(pkg-config libsystemd-dev)
 run_packages=(qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
               qml-module-qtquick-extras qml-module-qtgraphicaleffects iproute2)
 # The dashboard on a private virtual screen, seen and clicked: pictures, end-to-end runs.
@@ -68,7 +70,7 @@ ensure_architecture() {
 cross_packages() {
     local arch=$1 package
     printf '%s\n' "g++-$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)" qemu-user-static
-    for package in qtbase5-dev qtdeclarative5-dev "${run_packages[@]}"; do
+    for package in qtbase5-dev qtdeclarative5-dev libsystemd-dev "${run_packages[@]}"; do
         [ "$package" = iproute2 ] || printf '%s:%s\n' "$package" "$arch"
     done
 }

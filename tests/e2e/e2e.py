@@ -5,6 +5,7 @@ usage: e2e.py --motrel PATH --bridgesim PATH --workdir DIR [--launcher EMULATOR 
 """
 import os
 import shutil
+import socket
 import sys
 import time
 
@@ -265,6 +266,40 @@ def case_exit(run):
     run.close_window(dashboard.window)
     status = wait_exit(dashboard, 5)
     check(status == 0, "window close: Motrel ended with %s, expected 0" % status)
+
+
+def next_notification(manager, timeout):
+    manager.settimeout(timeout)
+    try:
+        return manager.recv(256)
+    except socket.timeout:
+        raise CheckFailed("no notification to the service manager within %.1f s" % timeout) from None
+
+
+def case_notify(run):
+    """Under a service manager with a watchdog: READY once the first frame shows, then WATCHDOG=1
+    every half of the watchdog's timeout, with the bridge silent and the scene at rest."""
+    timeout = 1.0
+    manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    manager.bind(os.path.join(run.workdir, "notify"))
+    dash_ns, bridge_ns = run.namespace_pair()
+    run.start_sim(bridge_ns, "-s", "listen")
+    run.spawn([run.motrel], "motrel", namespace=dash_ns, env=run.dashboard_env(
+        {"NOTIFY_SOCKET": manager.getsockname(), "WATCHDOG_USEC": str(int(timeout * 1e6))}))
+    ready = next_notification(manager, 20)
+    check(ready == b"READY=1", "first notification %r, expected READY=1" % ready)
+    seen = gauge_reading(run, run.screenshot("ready"))
+    check(None not in seen, "READY=1 came before the first frame: needles %s" % (seen,))
+    # Timed from the first one received after the screenshot, which may have waited in the queue.
+    pings = []
+    while len(pings) < 2 or pings[-1] < pings[1] + 4.0:
+        message = next_notification(manager, timeout)
+        check(message == b"WATCHDOG=1", "notification %r, expected WATCHDOG=1" % message)
+        pings.append(time.monotonic())
+    gaps = [b - a for a, b in zip(pings[1:], pings[2:])]
+    log("watchdog fed every %s s" % ["%.2f" % gap for gap in gaps])
+    check(all(abs(gap - timeout / 2) <= TIMING_SLACK for gap in gaps),
+          "watchdog fed at %s s, expected every %.1f s" % (gaps, timeout / 2))
 
 
 # Name, screen, the simulator's stream and the reading it shows.

@@ -70,6 +70,8 @@ trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work"
 needed=$(readelf -d "$work/usr/bin/Motrel" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [ -n "$needed" ] || fail "the packaged executable names no shared library"
+# The kiosk unit waits for Motrel's READY: one that cannot send it would be restarted for ever.
+grep -qx 'libsystemd\.so\.0' <<<"$needed" || fail "the packaged executable does not link libsystemd"
 library_paths() { echo "/lib/$multiarch/$1"; echo "/usr/lib/$multiarch/$1"; }
 mapfile -t paths < <(for library in $needed; do library_paths "$library"; done)
 known=$(owners "${paths[@]}")

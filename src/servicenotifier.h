@@ -1,0 +1,29 @@
+#ifndef SERVICENOTIFIER_H
+#define SERVICENOTIFIER_H
+
+#include <QObject>
+
+class QQuickWindow;
+class QTimer;
+
+// Tells the service manager (systemd) that the dashboard is on screen and that its GUI thread
+// still answers. Outside a service manager, or in a build without libsystemd, it does nothing.
+class ServiceNotifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ServiceNotifier(QObject *parent = nullptr);
+
+    // Reports ready at WINDOW's first frame, then keeps the service's watchdog fed if it has one.
+    void watch(QQuickWindow *window);
+
+private:
+    void reportReady();
+    void feedWatchdog();
+
+    QTimer *watchdogTimer;
+    QMetaObject::Connection firstFrame;
+};
+
+#endif // SERVICENOTIFIER_H
