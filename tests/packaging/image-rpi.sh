@@ -45,7 +45,7 @@ done
 # The SD card's drivers (Pi 3 and Pi 4) and ext4, and none of the disks, networks or USB a board
 # does not boot from.
 modules=$(boot_file "$rpi" "$initrd" | zstd -dcq | grep -ao '[[:alnum:]_-]*\.ko' | sort -u)
-for module in bcm2835.ko sdhci-iproc.ko gpio-raspberrypi-exp.ko ext4.ko; do
+for module in bcm2835.ko sdhci-iproc.ko fixed.ko gpio-regulator.ko ext4.ko; do
     grep -qx "$module" <<<"$modules" || fail "the initrd lacks $module: $modules"
 done
 ! grep -qE '^(nvme|usb-storage|uas|ahci|virtio_net|e1000e|dm-mod|raid[0-9]+)\.ko$' <<<"$modules" ||
