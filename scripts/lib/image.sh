@@ -1,7 +1,7 @@
 # The disk image of scripts/image: the cached base system, the package, the partitions.
 # shellcheck shell=bash
 
-image_packages=(mmdebstrap arch-test qemu-user-static mtools dosfstools fdisk e2fsprogs zstd)
+image_packages=(mmdebstrap arch-test qemu-user-static mtools dosfstools fdisk e2fsprogs)
 image_suite=trixie
 image_mirror=http://deb.debian.org/debian
 image_components=main,non-free-firmware
@@ -99,14 +99,31 @@ configure_board() {
     # No name servers: the board needs none, and mmdebstrap left the build machine's.
     as_root rm -f "$tree/etc/resolv.conf"
     as_root rm -rf "$tree/var/lib/apt/lists/"* "$tree/var/cache/apt/"*.bin
+    kiosk_units_off "$tree"
     board_initramfs "$tree"
+}
+
+# What a read-only kiosk never uses, each a process of its own at every boot: state kept for
+# the next boot on a disk nothing writes (network, random seed, crash logs), network settings
+# from the kernel's command line or credentials, and the kernel's debug, tracing, FUSE,
+# configfs, huge page and message queue file systems.
+kiosk_units_off() {
+    as_root systemctl --root="$1" mask systemd-networkd-persistent-storage.service systemd-random-seed.service \
+        systemd-pstore.service modprobe@efi_pstore.service systemd-network-generator.service \
+        systemd-udev-load-credentials.service sys-kernel-debug.mount sys-kernel-tracing.mount modprobe@fuse.service \
+        sys-fs-fuse-connections.mount modprobe@configfs.service sys-kernel-config.mount dev-hugepages.mount \
+        dev-mqueue.mount
 }
 
 # The initrd again, now with only the board's modules (its rootfs overlay lists them): the
 # base's holds most of the kernel's drivers, which cost time to load and to unpack.
 board_initramfs() {
-    local tree=$1
-    in_tree "$tree" update-initramfs -u -k all >&2
+    local tree=$1 initrd
+    for initrd in "$tree"/boot/initrd.img-*; do
+        in_tree "$tree" mkinitramfs -o "/boot/${initrd##*/}" "${initrd##*/initrd.img-}" >&2
+        # The copy the Pi's firmware reads (raspi-firmware's hook wants a mounted /boot/firmware).
+        [ ! -e "$tree/boot/firmware/${initrd##*/}" ] || as_root cp "$initrd" "$tree/boot/firmware/"
+    done
 }
 
 # The boot partition's files: on a Raspberry Pi the firmware, kernel, initrd, device

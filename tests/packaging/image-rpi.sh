@@ -13,7 +13,6 @@ rpi=$1 virt=$2
 need mtype mtools
 need debugfs e2fsprogs
 need sfdisk fdisk
-need zstd zstd
 
 table=$(sfdisk -d "$rpi")
 root_start=$(sed -nE 's/^.*2 : start= *([0-9]+),.*/\1/p' <<<"$table")
@@ -44,7 +43,7 @@ for option in quiet panic=5 oops=panic; do
 done
 # The SD card's drivers (Pi 3 and Pi 4) and ext4, and none of the disks, networks or USB a board
 # does not boot from.
-modules=$(boot_file "$rpi" "$initrd" | zstd -dcq | grep -ao '[[:alnum:]_-]*\.ko' | sort -u)
+modules=$(boot_file "$rpi" "$initrd" | gzip -dcq | grep -ao '[[:alnum:]_-]*\.ko' | sort -u)
 for module in bcm2835.ko sdhci-iproc.ko fixed.ko gpio-regulator.ko ext4.ko; do
     grep -qx "$module" <<<"$modules" || fail "the initrd lacks $module: $modules"
 done
