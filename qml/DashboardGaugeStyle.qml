@@ -61,13 +61,22 @@ CircularGaugeStyle {
         ctx.fill()
     }
 
-    background: Canvas {
-        onPaint: {
-            var ctx = getContext("2d")
-            ctx.reset()
-            paintBackground(ctx)
-        }
+    // What the face shows under its readouts; the tachometer adds its warning arc.
+    function paintFace(ctx) {
+        paintBackground(ctx)
+    }
 
+    // Whether ITEM lies on whole pixels of the screen, where a picture copies pixel for pixel.
+    function liesOnWholePixels(item) {
+        var origin = item.mapToItem(null, 0, 0)
+        return Math.abs(origin.x - Math.round(origin.x)) < 1e-6 && Math.abs(origin.y - Math.round(origin.y)) < 1e-6
+    }
+
+    // The toolkit's tickmarks and labels.
+    readonly property Item scaleItem: control.__panel ? control.__panel.circularTickmarkLabel : null
+
+    // The texts on the face.
+    property Component readouts: Item {
         // The reading itself: the gauge stops at its maximum, the readout goes on past it.
         Text {
             id: speedText
@@ -86,6 +95,63 @@ CircularGaugeStyle {
             font.pixelSize: toPixels(0.09)
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.top: speedText.bottom
+        }
+    }
+
+    // The tickmarks and labels never change. Where the face lies on whole pixels, it paints a
+    // picture of them taken once and the toolkit's own are hidden, so that a moving needle costs
+    // a copy of the face rather than drawing them all again. Between pixels a copy would land
+    // apart from where the toolkit draws them, so there it goes on drawing them.
+    background: Canvas {
+        id: face
+        property var scalePicture: null
+
+        function takeScalePicture() {
+            var takenWidth = width
+            var takenHeight = height
+            scaleItem.grabToImage(function(picture) {
+                if (takenWidth === width && takenHeight === height && !scalePicture) {
+                    scalePicture = picture
+                    scaleCopy.source = picture.url
+                }
+            })
+        }
+
+        function forgetScalePicture() {
+            scalePicture = null
+            scaleCopy.source = ""
+            if (scaleItem)
+                scaleItem.visible = true
+        }
+
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            paintFace(ctx)
+            if (scaleCopy.status === Image.Ready)
+                ctx.drawImage(scaleCopy, 0, 0)
+        }
+        onPainted: {
+            if (scaleCopy.status === Image.Ready)
+                scaleItem.visible = false
+            else if (!scalePicture && scaleItem && liesOnWholePixels(face))
+                takeScalePicture()
+        }
+        onWidthChanged: forgetScalePicture()
+        onHeightChanged: forgetScalePicture()
+
+        Image {
+            id: scaleCopy
+            visible: false
+            onStatusChanged: {
+                if (status === Image.Ready)
+                    face.requestPaint()
+            }
+        }
+
+        Loader {
+            anchors.fill: parent
+            sourceComponent: readouts
         }
     }
 

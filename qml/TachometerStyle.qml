@@ -27,6 +27,11 @@ DashboardGaugeStyle {
         ctx.stroke()
     }
 
+    function paintFace(ctx) {
+        paintBackground(ctx)
+        paintWarningArc(ctx)
+    }
+
     tickmark: Rectangle {
         implicitWidth: toPixels(0.03)
         implicitHeight: toPixels(0.08)
@@ -43,14 +48,7 @@ DashboardGaugeStyle {
         antialiasing: true
     }
 
-    background: Canvas {
-        onPaint: {
-            var ctx = getContext("2d")
-            ctx.reset()
-            paintBackground(ctx)
-            paintWarningArc(ctx)
-        }
-
+    readouts: Item {
         Text {
             text: "x1000"
             color: "white"

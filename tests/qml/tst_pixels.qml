@@ -115,6 +115,27 @@ SceneTestCase {
         verify(sheen.r > 10 && sheen.r < 0x22, "a faint sheen near the rim: " + sheen)
     }
 
+    // The scale is drawn with the face where the face lies on whole pixels: after a new size
+    // it must show once, where the new face has it.
+    function test_scaleAfterResize_data() {
+        return [
+            { tag: "1024x600 to 800x480", width: 800, height: 480 },
+            { tag: "1024x600 to 1280x800", width: 1280, height: 800 }
+        ]
+    }
+
+    function test_scaleAfterResize(data) {
+        openSettledScene()
+        scene.width = data.width
+        scene.height = data.height
+        wait(500)
+        var image = grab()
+        var mark = pixelOnDial(image, speedometer(), 0.93, 0)
+        verify(mark.r > 150 && mark.g === mark.r && mark.b === mark.r, "the mark at 90 km/h: " + mark)
+        var gap = pixelOnDial(image, speedometer(), 0.93, 1.6)
+        verify(gap.r < 0x40, "between the marks: " + gap)
+    }
+
     function test_wifiFill_data() {
         return [
             { tag: "dark before any datagram", alive: false, hover: false, rgb: [0x22, 0x22, 0x22] },
