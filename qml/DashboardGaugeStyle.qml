@@ -105,6 +105,8 @@ CircularGaugeStyle {
     background: Canvas {
         id: face
         property var scalePicture: null
+        // The canvas holds the scale: the toolkit's is hidden and the picture let go.
+        property bool scalePainted: false
 
         function takeScalePicture() {
             var takenWidth = width
@@ -117,9 +119,14 @@ CircularGaugeStyle {
             })
         }
 
-        function forgetScalePicture() {
+        function letGoOfScalePicture() {
             scalePicture = null
             scaleCopy.source = ""
+        }
+
+        // A new size wants a new picture; until then the toolkit draws the scale.
+        function forgetScale() {
+            letGoOfScalePicture()
             if (scaleItem)
                 scaleItem.visible = true
         }
@@ -128,17 +135,21 @@ CircularGaugeStyle {
             var ctx = getContext("2d")
             ctx.reset()
             paintFace(ctx)
-            if (scaleCopy.status === Image.Ready)
+            scalePainted = scaleCopy.status === Image.Ready
+            if (scalePainted)
                 ctx.drawImage(scaleCopy, 0, 0)
         }
         onPainted: {
-            if (scaleCopy.status === Image.Ready)
-                scaleItem.visible = false
-            else if (!scalePicture && scaleItem && liesOnWholePixels(face))
+            if (!scaleItem)
+                return
+            scaleItem.visible = !scalePainted
+            if (scalePainted)
+                letGoOfScalePicture()
+            else if (!scalePicture && liesOnWholePixels(face))
                 takeScalePicture()
         }
-        onWidthChanged: forgetScalePicture()
-        onHeightChanged: forgetScalePicture()
+        onWidthChanged: forgetScale()
+        onHeightChanged: forgetScale()
 
         Image {
             id: scaleCopy
