@@ -1,6 +1,7 @@
 // A paced stream of drive frames to the dashboard, for the flood figure:
-//   bench_sender ADDRESS RATE COUNT
-// identifies itself once, then sends COUNT frames at RATE per second from the bridge's port.
+//   bench_sender ADDRESS RATE COUNT [FROM_PORT]
+// identifies itself once, then sends COUNT frames at RATE per second from the bridge's port, or
+// from FROM_PORT on the dashboard's own machine, where the dashboard holds the bridge's port.
 #include "driveframes.h"
 #include "drivers.h"
 
@@ -27,23 +28,24 @@ timespec addNanoseconds(timespec t, long long ns)
 
 int main(int argc, char *argv[])
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench_sender ADDRESS RATE COUNT\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: bench_sender ADDRESS RATE COUNT [FROM_PORT]\n");
         return 2;
     }
     const double rate = std::atof(argv[2]);
     const long long count = std::atoll(argv[3]);
+    const int fromPort = argc == 5 ? std::atoi(argv[4]) : BridgeProtocol::port;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(BridgeProtocol::port);
-    if (rate <= 0 || count < 0 || inet_pton(AF_INET, argv[1], &to.sin_addr) != 1) {
-        std::fprintf(stderr, "bench_sender: bad address, rate or count\n");
+    if (rate <= 0 || count < 0 || fromPort < 1 || fromPort > 65535 || inet_pton(AF_INET, argv[1], &to.sin_addr) != 1) {
+        std::fprintf(stderr, "bench_sender: bad address, rate, count or port\n");
         return 2;
     }
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in from{};
     from.sin_family = AF_INET;
-    from.sin_port = htons(BridgeProtocol::port);
+    from.sin_port = htons(static_cast<uint16_t>(fromPort));
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
         std::perror("bench_sender");
         return 1;

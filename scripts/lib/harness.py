@@ -551,21 +551,26 @@ class Session:
 
 # Emulated boards
 
+def connect_unix(path, timeout):
+    """A stream socket connected to the unix socket PATH, which QEMU may not have made yet."""
+    deadline = time.monotonic() + timeout
+    while True:
+        client = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        try:
+            client.connect(path)
+            client.settimeout(timeout)
+            return client
+        except OSError:
+            client.close()
+            check(time.monotonic() < deadline, "no socket at %s" % path)
+            time.sleep(0.1)
+
+
 class Qmp:
     """A client of QEMU's machine protocol on a unix socket: commands in, results out, events skipped."""
 
     def __init__(self, path, timeout=60):
-        deadline = time.monotonic() + timeout
-        while True:
-            try:
-                self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-                self.socket.connect(path)
-                break
-            except OSError:
-                self.socket.close()
-                check(time.monotonic() < deadline, "no QMP socket at %s" % path)
-                time.sleep(0.1)
-        self.socket.settimeout(timeout)
+        self.socket = connect_unix(path, timeout)
         self.reader = self.socket.makefile("rb")
         self._message()  # the greeting
         self.execute("qmp_capabilities")
@@ -589,6 +594,58 @@ class Qmp:
         self.socket.close()
 
 
+class GuestShell:
+    """A root shell inside a booted board, for the boots of tests and benchmarks alone.
+
+    QEMU gets a virtio serial port, and only the kernel command line of such a boot starts a
+    shell on it (systemd-run-generator, then a service that outlives the generator's oneshot):
+    the image itself carries nothing of it.
+    """
+
+    PORT = "/dev/virtio-ports/motrel.test"
+    APPEND = ("systemd.unit=multi-user.target systemd.wants=kernel-command-line.service "
+              "systemd.run_success_action=none systemd.run_failure_action=none "
+              "systemd.run=\"/usr/bin/systemd-run --unit=motrel-test-shell /bin/sh -c "
+              "'until test -e {port}; do sleep 1; done; exec /bin/sh 0<>{port} 1>&0 2>&0'\"").format(port=PORT)
+
+    @staticmethod
+    def qemu_args(socket_path):
+        return ["-device", "virtio-serial-pci", "-chardev", "socket,id=shell,path=%s,server=on,wait=off" % socket_path,
+                "-device", "virtserialport,chardev=shell,name=" + os.path.basename(GuestShell.PORT)]
+
+    def __init__(self, socket_path):
+        self.socket = connect_unix(socket_path, 60)
+        self.count = 0
+
+    def send(self, command):
+        """COMMAND started in the guest, which may never answer (a panic)."""
+        self.socket.sendall((command + "\n").encode())
+
+    def run(self, command, timeout=120):
+        """COMMAND's output; fails unless its status is 0. Waits for the guest's shell to come up."""
+        self.count += 1
+        marker = "motrel-shell-done-%d" % self.count
+        self.send("%s\necho %s $?" % (command, marker))
+        done, output = re.compile(r"%s (\d+)\n" % marker), b""
+        deadline = time.monotonic() + timeout
+        while not done.search(output.decode(errors="replace")):
+            check(time.monotonic() < deadline, "the guest's shell did not finish %r: %r" % (command, output))
+            self.socket.settimeout(max(0.1, deadline - time.monotonic()))
+            try:
+                chunk = self.socket.recv(65536)
+            except socket.timeout:
+                continue
+            check(chunk, "the guest's shell port closed")
+            output += chunk
+        text = output.decode(errors="replace")
+        status = done.search(text)
+        check(status.group(1) == "0", "%r failed in the guest (%s): %s" % (command, status.group(1), text))
+        return text[:status.start()]
+
+    def close(self):
+        self.socket.close()
+
+
 class Machine:
     """QEMU's arm64 virt board booting a scripts/image disk, driven through QMP only.
 
@@ -599,8 +656,10 @@ class Machine:
 
     ABS_MAX = 32767
 
-    def __init__(self, session, image, namespace, tap, width=1024, height=600):
+    def __init__(self, session, image, namespace, tap, width=1024, height=600, shell=False, extra_args=()):
+        """SHELL: a GuestShell on every boot; EXTRA_ARGS: more of QEMU's options."""
         self.session, self.image, self.namespace, self.tap = session, image, namespace, tap
+        self.with_shell, self.extra_args, self.shell = shell, list(extra_args), None
         self.geometry = Geometry(width, height)
         self.width, self.height = width, height
         self.overlay = os.path.join(session.workdir, "disk.qcow2")
@@ -631,7 +690,7 @@ class Machine:
         self.serial_path, socket_path = stem + ".serial", stem + ".qmp"
         base = os.path.splitext(self.image)[0]
         with open(base + ".cmdline") as cmdline:
-            append = cmdline.read().strip()
+            append = cmdline.read().strip() + " " + GuestShell.APPEND * self.with_shell
         args = ["qemu-system-aarch64", "-M", "virt", "-cpu", "cortex-a72", "-m", "1024", "-smp", "2",
                 "-nodefaults", "-display", "none", "-kernel", base + ".vmlinuz", "-initrd", base + ".initrd",
                 "-append", append, "-drive", "file=%s,format=qcow2,if=virtio" % self.overlay,
@@ -639,16 +698,23 @@ class Machine:
                 "-device", "virtio-tablet-pci", "-device", "virtio-keyboard-pci",
                 "-netdev", "tap,id=net0,ifname=%s,script=no,downscript=no" % self.tap,
                 "-device", "virtio-net-pci,netdev=net0,romfile=",
-                "-serial", "file:" + self.serial_path, "-qmp", "unix:%s,server=on,wait=off" % socket_path]
+                "-serial", "file:" + self.serial_path, "-qmp", "unix:%s,server=on,wait=off" % socket_path,
+                # The hardware watchdog systemd arms: QEMU resets the board when it runs out.
+                "-device", "i6300esb"]
+        args += GuestShell.qemu_args(stem + ".shell") * self.with_shell + self.extra_args
         self.process = self.session.spawn(args, "qemu%d" % self.boots, namespace=self.namespace)
         self.started = time.monotonic()
         self.qmp = Qmp(socket_path)
+        if self.with_shell:
+            self.shell = GuestShell(stem + ".shell")
         log("board powered on (boot %d)" % self.boots)
 
     def power_cut(self):
         """Power gone at once: QEMU quits without a word to the guest."""
         self.qmp.execute("quit")
         self.qmp.close()
+        if self.shell:
+            self.shell.close()
         check(wait_exit(self.process, 30) is not None, "QEMU did not quit")
         log("power cut %.1f s into boot %d" % (time.monotonic() - self.started, self.boots))
 

@@ -24,6 +24,9 @@ image_dpkg_options=(path-exclude=/usr/share/doc/* path-include=/usr/share/doc/*/
 image_label_id=0x4d6f7472
 image_fat_mib=256
 image_root_label=motrel-root
+# On every board's kernel command line: no kernel chatter on the screen or the slow serial
+# console, and a reboot a few seconds after a panic or an oops, since nobody is there to do it.
+image_kernel_options="quiet panic=5 oops=panic"
 
 image_cache() { echo "${MOTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/motrel}"; }
 
@@ -96,6 +99,31 @@ configure_board() {
     # No name servers: the board needs none, and mmdebstrap left the build machine's.
     as_root rm -f "$tree/etc/resolv.conf"
     as_root rm -rf "$tree/var/lib/apt/lists/"* "$tree/var/cache/apt/"*.bin
+    kiosk_units_off "$tree"
+    board_initramfs "$tree"
+}
+
+# What a read-only kiosk never uses, each a process of its own at every boot: state kept for
+# the next boot on a disk nothing writes (network, random seed, crash logs), network settings
+# from the kernel's command line or credentials, and the kernel's debug, tracing, FUSE,
+# configfs, huge page and message queue file systems.
+kiosk_units_off() {
+    as_root systemctl --root="$1" mask systemd-networkd-persistent-storage.service systemd-random-seed.service \
+        systemd-pstore.service modprobe@efi_pstore.service systemd-network-generator.service \
+        systemd-udev-load-credentials.service sys-kernel-debug.mount sys-kernel-tracing.mount modprobe@fuse.service \
+        sys-fs-fuse-connections.mount modprobe@configfs.service sys-kernel-config.mount dev-hugepages.mount \
+        dev-mqueue.mount
+}
+
+# The initrd again, now with only the board's modules (its rootfs overlay lists them): the
+# base's holds most of the kernel's drivers, which cost time to load and to unpack.
+board_initramfs() {
+    local tree=$1 initrd
+    for initrd in "$tree"/boot/initrd.img-*; do
+        in_tree "$tree" mkinitramfs -o "/boot/${initrd##*/}" "${initrd##*/initrd.img-}" >&2
+        # The copy the Pi's firmware reads (raspi-firmware's hook wants a mounted /boot/firmware).
+        [ ! -e "$tree/boot/firmware/${initrd##*/}" ] || as_root cp "$initrd" "$tree/boot/firmware/"
+    done
 }
 
 # The way in that the owner turns on from the boot partition: userconf.txt makes the account
@@ -129,6 +157,7 @@ boot_files() {
     fi
     as_root rm -rf "$tree/boot/firmware/"*
     as_root cp "$image_dir/$board/boot/"* "$dir/"
+    as_root sed -i "1s/\$/ $image_kernel_options/" "$dir/cmdline.txt"
 }
 
 # The raw disk: MBR, the FAT boot partition (mtools), the ext4 root (mkfs.ext4 -d).

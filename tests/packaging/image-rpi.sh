@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Raspberry Pi disk, as far as it can be checked without the board: its partitions,
 # the firmware, kernel, initrd and device trees on the boot partition, config.txt and
-# cmdline.txt, the Wi-Fi firmware and settings, and the same installed system as the
-# virt disk that the boot case runs.
+# cmdline.txt, the initrd's few modules, the watchdogs, the Wi-Fi firmware and settings,
+# and the same installed system as the virt disk that the boot case runs.
 #   image-rpi.sh RPI_IMAGE VIRT_IMAGE
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -38,6 +38,18 @@ for file in bootcode.bin start.elf fixup.dat start4.elf fixup4.dat bcm2837-rpi-3
 done
 [[ " $cmdline " == *" root=PARTUUID=4d6f7472-02 ro "* ]] || fail "cmdline.txt mounts no read-only root: $cmdline"
 [[ " $cmdline " == *" fsck.mode=skip "* ]] || fail "cmdline.txt lets the initrd write to the root: $cmdline"
+for option in quiet panic=5 oops=panic; do
+    [[ " $cmdline " == *" $option "* ]] || fail "cmdline.txt lacks $option: $cmdline"
+done
+# The SD card's drivers (Pi 3 and Pi 4) and ext4 (stored uncompressed ahead of the rest, their
+# files being compressed already), and none of the disks, networks or USB a board
+# does not boot from.
+modules=$(boot_file "$rpi" "$initrd" | grep -ao '[[:alnum:]_-]*\.ko' | sort -u)
+for module in bcm2835.ko sdhci-iproc.ko fixed.ko gpio-regulator.ko ext4.ko; do
+    grep -qx "$module" <<<"$modules" || fail "the initrd lacks $module: $modules"
+done
+! grep -qE '^(nvme|usb-storage|uas|ahci|virtio_net|e1000e|dm-mod|raid[0-9]+)\.ko$' <<<"$modules" ||
+    fail "the initrd holds modules the board does not boot from: $modules"
 wifi=$(boot_file "$rpi" motrel-wifi.txt | tr -d '\r' | grep -v '^#')
 same_lines "motrel-wifi.txt" $'ssid=\npsk=\ncountry=' "$wifi"
 
@@ -81,6 +93,12 @@ root_has "$rpi" /etc/systemd/system/sys-subsystem-net-devices-wlan0.device.wants
     fail "the Wi-Fi client does not start with wlan0"
 [[ $(root_file "$rpi" /etc/systemd/network/50-motrel.network.d/match.conf) == *Type=wlan* ]] ||
     fail "the static address is not on the Wi-Fi interface"
+# systemd arms the Pi's hardware watchdog, whose driver the kernel has as a module.
+[[ $(root_file "$rpi" /etc/systemd/system.conf.d/motrel-watchdog.conf) == *RuntimeWatchdogSec=15s* ]] ||
+    fail "systemd arms no hardware watchdog"
+kernel_release=${kernel#vmlinuz-}
+root_has "$rpi" "/usr/lib/modules/$kernel_release/kernel/drivers/watchdog/bcm2835_wdt.ko.xz" ||
+    fail "the kernel has no bcm2835_wdt for the Pi's watchdog"
 [ "$(root_file "$rpi" /var/lib/dpkg/status | sha256sum)" = "$(root_file "$virt" /var/lib/dpkg/status | sha256sum)" ] ||
     fail "the Pi's installed packages differ from the virt disk's"
 # Every package's copyright file, which must travel with it.
