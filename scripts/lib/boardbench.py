@@ -163,7 +163,9 @@ instruction per virtual nanosecond, about a 1 GHz in-order core; sleep=on), -smp
 from inside the guest: the kernel's log for the initramfs and the root, systemd's monotonic
 timestamps for itself and for %s (left inactive, main process started, active), and the
 guest's clock right after the first screendump that shows the speedometer's needle. CPU is the
-schedstat time of all the program's threads over %g s (idle) and %g s (streaming) of guest time;
+schedstat time of all the program's threads over %g s (idle) and %g s (streaming) of guest time,
+its share in the kernel and its minor page faults from /proc/PID/stat (the kernel's share in
+clock ticks, so only roughly);
 while streaming, bench_sender sends %d frames/s in the guest's own time from port %d of the
 board, each moving both needles; the baseline (bench/baseline --moving, its one needle always
 moving) runs in place of the stopped kiosk unit on the same board.""" % (
