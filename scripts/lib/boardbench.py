@@ -130,11 +130,12 @@ class BoardBench:
         before, after = lines[moments[0]:moments[1]], lines[moments[1]:]
 
         def cpu_ns(block):
-            return sum(int(line.split()[0]) for line in block if len(line.split()) == 3)
+            return sum(int(line.split()[0]) for line in block if len(line.split()) == 3 and line.split()[0].isdigit())
 
         def faults_user_kernel(block):
-            line = next(line for line in block if line.startswith("faults user kernel"))
-            return [int(field) for field in line.split()[3:]]
+            fields = next(line for line in block if line.startswith("faults user kernel")).split()[3:]
+            harness.check(len(fields) == 3, "process %d ended while its CPU was sampled" % pid)
+            return [int(field) for field in fields]
 
         elapsed = float(after[0]) - float(before[0])
         used = cpu_ns(after) - cpu_ns(before)
