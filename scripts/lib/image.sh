@@ -106,13 +106,23 @@ configure_board() {
 # What a read-only kiosk never uses, each a process of its own at every boot: state kept for
 # the next boot on a disk nothing writes (network, random seed, crash logs), network settings
 # from the kernel's command line or credentials, and the kernel's debug, tracing, FUSE,
-# configfs, huge page and message queue file systems.
+# configfs, huge page and message queue file systems; device nodes made ahead for modules
+# that may never load (they hold up every mount of the memory file systems); a remount of
+# the root the initrd already mounted read-only, which holds up the dashboard; and generators
+# for what the board has not: GPT root discovery, hibernation, rc.local and SysV scripts,
+# offline updates, a TPM.
 kiosk_units_off() {
+    local generator
     as_root systemctl --root="$1" mask systemd-networkd-persistent-storage.service systemd-random-seed.service \
         systemd-pstore.service modprobe@efi_pstore.service systemd-network-generator.service \
         systemd-udev-load-credentials.service sys-kernel-debug.mount sys-kernel-tracing.mount modprobe@fuse.service \
         sys-fs-fuse-connections.mount modprobe@configfs.service sys-kernel-config.mount dev-hugepages.mount \
-        dev-mqueue.mount
+        dev-mqueue.mount kmod-static-nodes.service systemd-tmpfiles-setup-dev-early.service \
+        systemd-tmpfiles-setup-dev.service systemd-remount-fs.service
+    as_root mkdir -p "$1/etc/systemd/system-generators"
+    for generator in gpt-auto hibernate-resume rc-local sysv system-update tpm2; do
+        as_root ln -sfn /dev/null "$1/etc/systemd/system-generators/systemd-$generator-generator"
+    done
 }
 
 # The initrd again, now with only the board's modules (its rootfs overlay lists them): the

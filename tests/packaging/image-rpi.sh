@@ -41,15 +41,20 @@ done
 for option in quiet panic=5 oops=panic; do
     [[ " $cmdline " == *" $option "* ]] || fail "cmdline.txt lacks $option: $cmdline"
 done
-# The SD card's drivers (Pi 3 and Pi 4) and ext4 (stored uncompressed ahead of the rest, their
-# files being compressed already), and none of the disks, networks or USB a board
+# The SD card's drivers (Pi 3 and Pi 4), ext4 and the screen's driver (stored uncompressed ahead
+# of the rest, their files being compressed already), and none of the disks, networks or USB a board
 # does not boot from.
 modules=$(boot_file "$rpi" "$initrd" | grep -ao '[[:alnum:]_-]*\.ko' | sort -u)
-for module in bcm2835.ko sdhci-iproc.ko fixed.ko gpio-regulator.ko ext4.ko; do
+for module in bcm2835.ko sdhci-iproc.ko fixed.ko gpio-regulator.ko ext4.ko vc4.ko; do
     grep -qx "$module" <<<"$modules" || fail "the initrd lacks $module: $modules"
 done
 ! grep -qE '^(nvme|usb-storage|uas|ahci|virtio_net|e1000e|dm-mod|raid[0-9]+)\.ko$' <<<"$modules" ||
     fail "the initrd holds modules the board does not boot from: $modules"
+# It loads them by name and starts no udev of its own (its compressed part, after the modules).
+main_archive() { python3 -c 'import gzip, sys; d = sys.stdin.buffer.read()
+sys.stdout.buffer.write(gzip.decompress(d[d.find(b"\x1f\x8b", d.find(b"TRAILER!!!")):]))'; }
+! boot_file "$rpi" "$initrd" | main_archive | grep -aq usr/lib/systemd/systemd-udevd ||
+    fail "the initrd starts udev before the root's does"
 wifi=$(boot_file "$rpi" motrel-wifi.txt | tr -d '\r' | grep -v '^#')
 same_lines "motrel-wifi.txt" $'ssid=\npsk=\ncountry=' "$wifi"
 
