@@ -1,4 +1,5 @@
 #include "backend.h"
+#include "opaquepictures.h"
 #include "servicenotifier.h"
 
 #include <QFont>
@@ -17,7 +18,9 @@ int main(int argc, char *argv[])
 
     int result = -1;
     {
-        QQmlApplicationEngine engine(QUrl(QStringLiteral("qrc:/qml/dashboard.qml")));
+        QQmlApplicationEngine engine;
+        OpaquePictures::install(&engine);
+        engine.load(QUrl(QStringLiteral("qrc:/qml/dashboard.qml")));
         if (!engine.rootObjects().isEmpty()) {
             ServiceNotifier notifier;
             notifier.watch(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
