@@ -1,5 +1,4 @@
 import QtQuick 2.2
-import QtQuick.Window 2.7
 import QtQuick.Controls.Styles 1.4
 
 CircularGaugeStyle {
@@ -32,9 +31,6 @@ CircularGaugeStyle {
     }
 
     function paintBackground(ctx) {
-        // The window's colour in the corners: the face is opaque, so a picture of it can be.
-        ctx.fillStyle = ctx.canvas.windowColor
-        ctx.fillRect(0, 0, ctx.canvas.width, ctx.canvas.height)
         ctx.beginPath()
         ctx.fillStyle = "black"
         ctx.ellipse(0, 0, ctx.canvas.width, ctx.canvas.height)
@@ -106,88 +102,62 @@ CircularGaugeStyle {
     // picture of them taken once and the toolkit's own are hidden, so that a moving needle costs
     // a copy of the face rather than drawing them all again. Between pixels a copy would land
     // apart from where the toolkit draws them, so there it goes on drawing them.
-    background: Item {
-        Canvas {
-            id: face
-            readonly property color windowColor: Window.window ? Window.window.color : "transparent"
-            property var scalePicture: null
-            // The canvas holds the scale: the toolkit's is hidden and the picture let go.
-            property bool scalePainted: false
+    background: Canvas {
+        id: face
+        property var scalePicture: null
+        // The canvas holds the scale: the toolkit's is hidden and the picture let go.
+        property bool scalePainted: false
 
-            function takeScalePicture() {
-                var takenWidth = width
-                var takenHeight = height
-                scaleItem.grabToImage(function(picture) {
-                    if (takenWidth === width && takenHeight === height && !scalePicture) {
-                        scalePicture = picture
-                        scaleCopy.source = picture.url
-                    }
-                })
-            }
-
-            function letGoOfScalePicture() {
-                scalePicture = null
-                scaleCopy.source = ""
-            }
-
-            // The finished face as a picture without alpha, where it lies on whole pixels.
-            function takeFacePicture() {
-                var takenWidth = width
-                var takenHeight = height
-                face.grabToImage(function(picture) {
-                    if (takenWidth === width && takenHeight === height)
-                        facePicture.source = opaquePictures.add(picture.image)
-                })
-            }
-
-            // A new size wants new pictures; until then the toolkit draws the scale.
-            function forgetScale() {
-                facePicture.source = ""
-                letGoOfScalePicture()
-                if (scaleItem)
-                    scaleItem.visible = true
-            }
-
-            anchors.fill: parent
-            onPaint: {
-                var ctx = getContext("2d")
-                ctx.reset()
-                paintFace(ctx)
-                scalePainted = scaleCopy.status === Image.Ready
-                if (scalePainted)
-                    ctx.drawImage(scaleCopy, 0, 0)
-            }
-            onPainted: {
-                if (!scaleItem)
-                    return
-                scaleItem.visible = !scalePainted
-                if (scalePainted) {
-                    letGoOfScalePicture()
-                    if (windowColor.a === 1)
-                        takeFacePicture()
-                } else if (!scalePicture && liesOnWholePixels(face)) {
-                    takeScalePicture()
+        function takeScalePicture() {
+            var takenWidth = width
+            var takenHeight = height
+            scaleItem.grabToImage(function(picture) {
+                if (takenWidth === width && takenHeight === height && !scalePicture) {
+                    scalePicture = picture
+                    scaleCopy.source = picture.url
                 }
-            }
-            onWidthChanged: forgetScale()
-            onHeightChanged: forgetScale()
-
-            Image {
-                id: scaleCopy
-                visible: false
-                onStatusChanged: {
-                    if (status === Image.Ready)
-                        face.requestPaint()
-                }
-            }
+            })
         }
 
-        // The face as the canvas painted it, but opaque: under a moving needle the renderer
-        // copies it where it would blend the canvas, and skips the canvas beneath.
+        function letGoOfScalePicture() {
+            scalePicture = null
+            scaleCopy.source = ""
+        }
+
+        // A new size wants a new picture; until then the toolkit draws the scale.
+        function forgetScale() {
+            letGoOfScalePicture()
+            if (scaleItem)
+                scaleItem.visible = true
+        }
+
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            paintFace(ctx)
+            scalePainted = scaleCopy.status === Image.Ready
+            if (scalePainted)
+                ctx.drawImage(scaleCopy, 0, 0)
+        }
+        onPainted: {
+            if (!scaleItem)
+                return
+            scaleItem.visible = !scalePainted
+            if (scalePainted)
+                letGoOfScalePicture()
+            else if (!scalePicture && liesOnWholePixels(face))
+                takeScalePicture()
+        }
+        onWidthChanged: forgetScale()
+        onHeightChanged: forgetScale()
+
         Image {
-            id: facePicture
-            anchors.fill: parent
-            cache: false
+            id: scaleCopy
+            visible: false
+            onStatusChanged: {
+                if (status === Image.Ready)
+                    face.requestPaint()
+            }
         }
 
         Loader {

@@ -1,5 +1,4 @@
 #include "backend.h"
-#include "opaquepictures.h"
 #include "servicenotifier.h"
 
 #include <QFont>
@@ -18,9 +17,7 @@ int main(int argc, char *argv[])
 
     int result = -1;
     {
-        QQmlApplicationEngine engine;
-        OpaquePictures::install(&engine);
-        engine.load(QUrl(QStringLiteral("qrc:/qml/dashboard.qml")));
+        QQmlApplicationEngine engine(QUrl(QStringLiteral("qrc:/qml/dashboard.qml")));
         if (!engine.rootObjects().isEmpty()) {
             ServiceNotifier notifier;
             notifier.watch(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));

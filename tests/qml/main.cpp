@@ -1,5 +1,4 @@
 #include "backend.h"
-#include "opaquepictures.h"
 #include "scenefeed.h"
 
 #include <QFont>
@@ -24,7 +23,6 @@ public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         BackEnd::registerQmlType();
-        OpaquePictures::install(engine);
         engine->rootContext()->setContextProperty(QStringLiteral("feed"), new SceneFeed(engine));
     }
 };
