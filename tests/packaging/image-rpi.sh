@@ -45,7 +45,7 @@ done
 # of the rest, their files being compressed already), and none of the disks, networks or USB a board
 # does not boot from.
 modules=$(boot_file "$rpi" "$initrd" | grep -ao '[[:alnum:]_-]*\.ko' | sort -u)
-for module in bcm2835.ko sdhci-iproc.ko fixed.ko gpio-regulator.ko ext4.ko vc4.ko; do
+for module in bcm2835.ko sdhci-iproc.ko fixed.ko gpio-regulator.ko ext4.ko vc4.ko i2c-bcm2835.ko; do
     grep -qx "$module" <<<"$modules" || fail "the initrd lacks $module: $modules"
 done
 ! grep -qE '^(nvme|usb-storage|uas|ahci|virtio_net|e1000e|dm-mod|raid[0-9]+)\.ko$' <<<"$modules" ||
