@@ -1,5 +1,7 @@
 import QtQuick 2.2
+import QtQuick.Window 2.7
 import QtQuick.Controls.Styles 1.4
+import motrel.scene 1.0
 
 CircularGaugeStyle {
     property real xCenter: outerRadius
@@ -31,6 +33,9 @@ CircularGaugeStyle {
     }
 
     function paintBackground(ctx) {
+        // The window's colour in the corners: the face is opaque, so a picture of it can be.
+        ctx.fillStyle = ctx.canvas.windowColor
+        ctx.fillRect(0, 0, ctx.canvas.width, ctx.canvas.height)
         ctx.beginPath()
         ctx.fillStyle = "black"
         ctx.ellipse(0, 0, ctx.canvas.width, ctx.canvas.height)
@@ -102,62 +107,77 @@ CircularGaugeStyle {
     // picture of them taken once and the toolkit's own are hidden, so that a moving needle costs
     // a copy of the face rather than drawing them all again. Between pixels a copy would land
     // apart from where the toolkit draws them, so there it goes on drawing them.
-    background: Canvas {
-        id: face
-        property var scalePicture: null
-        // The canvas holds the scale: the toolkit's is hidden and the picture let go.
-        property bool scalePainted: false
+    background: Item {
+        Canvas {
+            id: face
+            readonly property color windowColor: Window.window ? Window.window.color : "transparent"
+            property var scalePicture: null
+            // The canvas holds the scale: the toolkit's is hidden and the picture let go.
+            property bool scalePainted: false
 
-        function takeScalePicture() {
-            var takenWidth = width
-            var takenHeight = height
-            scaleItem.grabToImage(function(picture) {
-                if (takenWidth === width && takenHeight === height && !scalePicture) {
-                    scalePicture = picture
-                    scaleCopy.source = picture.url
-                }
-            })
-        }
-
-        function letGoOfScalePicture() {
-            scalePicture = null
-            scaleCopy.source = ""
-        }
-
-        // A new size wants a new picture; until then the toolkit draws the scale.
-        function forgetScale() {
-            letGoOfScalePicture()
-            if (scaleItem)
-                scaleItem.visible = true
-        }
-
-        onPaint: {
-            var ctx = getContext("2d")
-            ctx.reset()
-            paintFace(ctx)
-            scalePainted = scaleCopy.status === Image.Ready
-            if (scalePainted)
-                ctx.drawImage(scaleCopy, 0, 0)
-        }
-        onPainted: {
-            if (!scaleItem)
-                return
-            scaleItem.visible = !scalePainted
-            if (scalePainted)
-                letGoOfScalePicture()
-            else if (!scalePicture && liesOnWholePixels(face))
-                takeScalePicture()
-        }
-        onWidthChanged: forgetScale()
-        onHeightChanged: forgetScale()
-
-        Image {
-            id: scaleCopy
-            visible: false
-            onStatusChanged: {
-                if (status === Image.Ready)
-                    face.requestPaint()
+            function takeScalePicture() {
+                var takenWidth = width
+                var takenHeight = height
+                scaleItem.grabToImage(function(picture) {
+                    if (takenWidth === width && takenHeight === height && !scalePicture) {
+                        scalePicture = picture
+                        scaleCopy.source = picture.url
+                    }
+                })
             }
+
+            function letGoOfScalePicture() {
+                scalePicture = null
+                scaleCopy.source = ""
+            }
+
+            // A new size wants new pictures; until then the toolkit draws the scale.
+            function forgetScale() {
+                facePicture.clear()
+                letGoOfScalePicture()
+                if (scaleItem)
+                    scaleItem.visible = true
+            }
+
+            anchors.fill: parent
+            onPaint: {
+                var ctx = getContext("2d")
+                ctx.reset()
+                paintFace(ctx)
+                scalePainted = scaleCopy.status === Image.Ready
+                if (scalePainted)
+                    ctx.drawImage(scaleCopy, 0, 0)
+            }
+            onPainted: {
+                if (!scaleItem)
+                    return
+                scaleItem.visible = !scalePainted
+                if (scalePainted) {
+                    letGoOfScalePicture()
+                    if (windowColor.a === 1)
+                        facePicture.take(face)
+                } else if (!scalePicture && liesOnWholePixels(face)) {
+                    takeScalePicture()
+                }
+            }
+            onWidthChanged: forgetScale()
+            onHeightChanged: forgetScale()
+
+            Image {
+                id: scaleCopy
+                visible: false
+                onStatusChanged: {
+                    if (status === Image.Ready)
+                        face.requestPaint()
+                }
+            }
+        }
+
+        // The finished face without alpha: under a moving needle the renderer copies it where
+        // it would blend the canvas, and skips the canvas beneath.
+        OpaquePicture {
+            id: facePicture
+            anchors.fill: parent
         }
 
         Loader {

@@ -1,4 +1,5 @@
 #include "backend.h"
+#include "opaquepicture.h"
 #include "servicenotifier.h"
 
 #include <QFont>
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     BackEnd::registerQmlType();
+    OpaquePicture::registerQmlType();
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/DejaVuSans.ttf"));
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), -1, -1, false));
 

@@ -1,4 +1,5 @@
 #include "backend.h"
+#include "opaquepicture.h"
 #include "scenefeed.h"
 
 #include <QFont>
@@ -23,6 +24,7 @@ public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         BackEnd::registerQmlType();
+        OpaquePicture::registerQmlType();
         engine->rootContext()->setContextProperty(QStringLiteral("feed"), new SceneFeed(engine));
     }
 };

@@ -129,6 +129,8 @@ SceneTestCase {
         openSettledScene()
         var canvases = findAll(scene.contentItem, function(item) { return item.requestPaint !== undefined })
         compare(canvases.length, 4, "two faces and two needles")
+        var pictures = findAll(scene.contentItem, function(item) { return item.shown === true })
+        compare(pictures.length, 1, "the speedometer's face shown opaque; the tachometer's lies between pixels")
         var paints = 0
         canvases.forEach(function(canvas) { canvas.painted.connect(function() { ++paints }) })
         receive(120, 5000)
