@@ -50,8 +50,11 @@ first_owner() {
 # Whatever a document imports must come with the package, including imports added later.
 multiarch=$(dpkg-architecture -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
 qml_dir=/usr/lib/$multiarch/qt5/qml
+# The modules the program registers itself come with it.
+own=$(sed -n 's/.*qmlRegisterType<[A-Za-z]*>("\([^"]*\)".*/\1 /p' "$source_dir"/src/*.cpp | sort -u)
+[ -n "$own" ] || fail "found no QML modules registered in $source_dir/src"
 imports=$(sed -n 's/^import \([A-Za-z][A-Za-z.]*\) \([0-9]*\)\..*/\1 \2/p' "$source_dir"/qml/*.qml |
-    grep -v '^vorel\.wireless ' | sort -u)
+    grep -vF "$own" | sort -u)
 [ -n "$imports" ] || fail "found no imports of Qt modules in $source_dir/qml"
 qmldir_of() { local module=$qml_dir/${1//.//}; echo "$module.$2/qmldir"; echo "$module/qmldir"; }
 mapfile -t qmldirs < <(while read -r uri major; do qmldir_of "$uri" "$major"; done <<<"$imports")
