@@ -4,7 +4,7 @@
 #include <QQuickItemGrabResult>
 #include <QQuickWindow>
 #include <QSGImageNode>
-#include <QtQml>
+#include <qqml.h>
 
 OpaquePicture::OpaquePicture(QQuickItem *parent)
     : QQuickItem(parent)
