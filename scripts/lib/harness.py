@@ -691,11 +691,7 @@ class Machine:
         base = os.path.splitext(self.image)[0]
         with open(base + ".cmdline") as cmdline:
             append = cmdline.read().strip() + " " + GuestShell.APPEND * self.with_shell
-        # Both virtual CPUs take turns on one host thread. With a thread each on a host of two
-        # busy cores, the guest's kernel stalled now and then for 20 s and more beside the
-        # dashboard, likely one CPU spinning on a lock whose holder the host had set aside.
-        args = ["qemu-system-aarch64", "-M", "virt", "-accel", "tcg,thread=single",
-                "-cpu", "cortex-a72", "-m", "1024", "-smp", "2",
+        args = ["qemu-system-aarch64", "-M", "virt", "-cpu", "cortex-a72", "-m", "1024", "-smp", "2",
                 "-nodefaults", "-display", "none", "-kernel", base + ".vmlinuz", "-initrd", base + ".initrd",
                 "-append", append, "-drive", "file=%s,format=qcow2,if=virtio" % self.overlay,
                 "-device", "virtio-gpu-pci,xres=%d,yres=%d" % (self.width, self.height),
