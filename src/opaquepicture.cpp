@@ -33,9 +33,8 @@ void OpaquePicture::take(QQuickItem *item)
     const QSizeF size = item->size();
     const QPointer<QQuickItem> grabbed(item);
     QQuickItemGrabResult *result = grab.data();
+    // A later take() or clear() deletes the grab, and its connection with it.
     connect(result, &QQuickItemGrabResult::ready, this, [this, result, size, grabbed] {
-        if (grab.data() != result)
-            return;
         if (grabbed && grabbed->size() == size)
             show(result->image());
         // The grab goes once its signal is over.
