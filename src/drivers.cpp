@@ -3,7 +3,9 @@
 #include "backend.h"
 
 #include <QHostAddress>
+#include <QMutex>
 #include <QNetworkInterface>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVector>
@@ -101,18 +103,44 @@ QString possibleMarkerStart(const QStringRef &text)
     return QString();
 }
 
+bool listsBridgeAddress(const QList<QHostAddress> &addresses)
+{
+    const QHostAddress localHost(QHostAddress::LocalHost);
+    const QString pattern = QLatin1String(BridgeProtocol::hostAddressPattern);
+    return std::any_of(addresses.begin(), addresses.end(), [&](const QHostAddress &address) {
+        return address.protocol() == QAbstractSocket::IPv4Protocol && address != localHost
+               && address.toString().contains(pattern);
+    });
+}
+
 } // namespace
+
+// A question about the bridge's network on its way to a pool thread, and who awaits the answer:
+// nobody once Drivers is gone.
+struct AddressQuery
+{
+    QMutex mutex;
+    Drivers *asker = nullptr;
+    bool running = false;
+};
 
 Drivers::Drivers(BackEnd *backEnd, QObject *parent)
     : QObject(parent)
     , linkState(std::make_unique<LinkState>())
+    , addressQuery(std::make_shared<AddressQuery>())
     , backEnd(backEnd)
 {
+    addressQuery->asker = this;
     createSocket();
     createTimer();
 }
 
-Drivers::~Drivers() = default;
+Drivers::~Drivers()
+{
+    // An answer already posted dies with this object's events.
+    QMutexLocker lock(&addressQuery->mutex);
+    addressQuery->asker = nullptr;
+}
 
 double Drivers::coolantCurve(int raw)
 {
@@ -266,21 +294,29 @@ void Drivers::sendToBridge(const QString &text)
                           BridgeProtocol::port);
 }
 
-bool Drivers::hasBridgeAddress()
+// Listing addresses takes the kernel's network lock, which link changes (Wi-Fi dropping and
+// coming back, a card being renamed) can hold for seconds. The GUI thread draws and tells the
+// watchdog it lives, so it never waits for that lock: a pool thread asks and posts the answer.
+void Drivers::askForBridgeAddress()
 {
-    const QHostAddress localHost(QHostAddress::LocalHost);
-    const QString pattern = QLatin1String(BridgeProtocol::hostAddressPattern);
-    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
-    for (const QHostAddress &address : addresses) {
-        if (address.protocol() != QAbstractSocket::IPv4Protocol || address == localHost)
-            continue;
-        if (address.toString().contains(pattern)) {
-            linkState->onBridgeNetwork = true;
-            return true;
-        }
-    }
-    linkState->onBridgeNetwork = false;
-    return false;
+    QMutexLocker lock(&addressQuery->mutex);
+    if (addressQuery->running)
+        return; // the kernel has not answered the last question yet
+    addressQuery->running = true;
+    QThreadPool::globalInstance()->start([query = addressQuery] {
+        const bool seen = listsBridgeAddress(QNetworkInterface::allAddresses());
+        QMutexLocker lock(&query->mutex);
+        query->running = false;
+        if (Drivers *asker = query->asker)
+            QMetaObject::invokeMethod(asker, [asker, seen] { asker->bridgeAddressAnswered(seen); }, Qt::QueuedConnection);
+    });
+}
+
+void Drivers::bridgeAddressAnswered(bool seen)
+{
+    linkState->onBridgeNetwork = seen;
+    if (seen && linkState->snField1.isEmpty() && !inDemoMode())
+        sendToBridge(QLatin1String(BridgeProtocol::probe));
 }
 
 void Drivers::parseSerialLine()
@@ -352,8 +388,7 @@ void Drivers::runDemoTick()
 
 void Drivers::runPollTick()
 {
-    if (hasBridgeAddress() && linkState->snField1.isEmpty())
-        sendToBridge(QLatin1String(BridgeProtocol::probe));
+    askForBridgeAddress();
     countSilentTick();
 }
 

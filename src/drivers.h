@@ -8,6 +8,7 @@
 #include <memory>
 
 class BackEnd;
+struct AddressQuery;
 class QTimer;
 class QUdpSocket;
 
@@ -108,7 +109,8 @@ private:
     void showFrame(const QString &text, bool pieced, bool lineEnded);
     void capReceiveBuffer();
     void sendToBridge(const QString &text);
-    bool hasBridgeAddress();
+    void askForBridgeAddress();
+    void bridgeAddressAnswered(bool seen);
     void parseSerialLine();
     void decodeEcuFrame(const QString &text);
     void runDemoTick();
@@ -117,6 +119,7 @@ private:
     bool inDemoMode() const;
 
     std::unique_ptr<LinkState> linkState;
+    std::shared_ptr<AddressQuery> addressQuery;
     BackEnd *backEnd;
     QUdpSocket *socket = nullptr;
     QTimer *timer = nullptr;

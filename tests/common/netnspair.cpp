@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QThreadPool>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -66,5 +67,8 @@ bool NetnsPair::enter(const QString &name)
         return false;
     const bool entered = ::setns(target, CLONE_NEWNET) == 0;
     ::close(target);
+    // A thread stays in the namespace it was born in: pool threads must be born after the move.
+    QThreadPool::globalInstance()->setExpiryTimeout(0);
+    QThreadPool::globalInstance()->waitForDone();
     return entered;
 }

@@ -17,7 +17,7 @@ public:
     bool isReady() const { return ready; }
     QString failure() const { return problem; }
 
-    // Moves this thread (and every socket it creates from now on) into a side.
+    // Moves this thread (and every socket and pool thread it creates from now on) into a side.
     bool enterBridge() { return enter(bridge); }
     bool enterDashboard() { return enter(dashboard); }
 

@@ -30,7 +30,6 @@ public:
         else
             drivers.countSilentTick();
     }
-    static bool hasBridgeAddress(BackEnd &backEnd) { return backEnd.drivers->hasBridgeAddress(); }
     // Back to a new back end's state, keeping its socket and timer; `list` is a new one's list.
     static void reset(BackEnd &backEnd, const DeviceInfoList &list)
     {
