@@ -67,8 +67,8 @@ bool NetnsPair::enter(const QString &name)
         return false;
     const bool entered = ::setns(target, CLONE_NEWNET) == 0;
     ::close(target);
-    // A thread stays in the namespace it was born in: pool threads must be born after the move.
-    QThreadPool::globalInstance()->setExpiryTimeout(0);
+    // A thread stays in the namespace it was born in: the pool's threads end here, and new ones
+    // are born after the move.
     QThreadPool::globalInstance()->waitForDone();
     return entered;
 }
