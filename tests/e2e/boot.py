@@ -74,6 +74,12 @@ def dashboard_up(drive):
     drive.boot("up")
 
 
+def devices_after_first_frame(drive):
+    console = drive.machine.serial()
+    ready, replay = console.find("Started " + UNIT), console.find("Starting systemd-udev-trigger.service")
+    check(0 <= ready < replay, "udev replayed the board's devices before the dashboard's first frame")
+
+
 def exit_restarts(drive):
     machine = drive.machine
     mark = len(machine.serial())
@@ -260,6 +266,7 @@ def owner_remounts(drive):
 # Name, what it does, and whether a drive without power cuts holds it.
 MOMENTS = [
     ("the kiosk unit comes up and shows the bridge's frames", dashboard_up, True),
+    ("udev replays the board's devices only after the dashboard's first frame", devices_after_first_frame, True),
     ("a disk without the owner's files has port 22 closed", no_ssh_without_files, True),
     ("EXIT ends Motrel with status 0 and the unit brings it back", exit_restarts, True),
     ("the bridge falls silent: WIFI dark, needles at 0", bridge_silent, True),

@@ -98,6 +98,10 @@ root_has "$rpi" /etc/systemd/system/sys-subsystem-net-devices-wlan0.device.wants
     fail "the Wi-Fi client does not start with wlan0"
 [[ $(root_file "$rpi" /etc/systemd/network/50-motrel.network.d/match.conf) == *Type=wlan* ]] ||
     fail "the static address is not on the Wi-Fi interface"
+[[ $(root_file "$rpi" /etc/systemd/system/systemd-udev-trigger.service.d/motrel.conf) == *After=motrel-kiosk.service* ]] ||
+    fail "udev replays the board's devices beside the dashboard's start"
+[[ $(root_file "$rpi" /etc/systemd/system/motrel-kiosk.service.d/first.conf) == *"test -c /dev/fb0 || udevadm trigger"* ]] ||
+    fail "a screen whose driver waits for udev's replay stays dark until the unit's time-out"
 # systemd arms the Pi's hardware watchdog, whose driver the kernel has as a module.
 [[ $(root_file "$rpi" /etc/systemd/system.conf.d/motrel-watchdog.conf) == *RuntimeWatchdogSec=15s* ]] ||
     fail "systemd arms no hardware watchdog"
