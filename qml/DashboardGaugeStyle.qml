@@ -83,7 +83,7 @@ CircularGaugeStyle {
     // The texts on the face.
     property Component readouts: Item {
         // The reading itself: the gauge stops at its maximum, the readout goes on past it.
-        Text {
+        Readout {
             id: speedText
             readonly property int kphInt: valueSource.kph
             text: kphInt

@@ -1,5 +1,6 @@
 #include "backend.h"
 #include "opaquepicture.h"
+#include "readout.h"
 #include "servicenotifier.h"
 
 #include <QFont>
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     BackEnd::registerQmlType();
     OpaquePicture::registerQmlType();
+    Readout::registerQmlType();
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/DejaVuSans.ttf"));
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), -1, -1, false));
 

@@ -1,5 +1,6 @@
 #include "backend.h"
 #include "opaquepicture.h"
+#include "readout.h"
 #include "scenefeed.h"
 
 #include <QFont>
@@ -25,6 +26,7 @@ public slots:
     {
         BackEnd::registerQmlType();
         OpaquePicture::registerQmlType();
+        Readout::registerQmlType();
         engine->rootContext()->setContextProperty(QStringLiteral("feed"), new SceneFeed(engine));
     }
 };

@@ -1,5 +1,6 @@
 import QtQuick 2.2
 import QtTest 1.2
+import motrel.scene 1.0
 
 // What the gauges and tiles look like on screen, read from grabbed frames.
 SceneTestCase {
@@ -134,6 +135,44 @@ SceneTestCase {
         verify(mark.r > 150 && mark.g === mark.r && mark.b === mark.r, "the mark at 90 km/h: " + mark)
         var gap = pixelOnDial(image, speedometer(), 0.93, 1.6)
         verify(gap.r < 0x40, "between the marks: " + gap)
+    }
+
+    // A readout draws its glyphs once and copies them: it must look like a Text of the same font
+    // wherever the two lie within a pixel, and measure like it too.
+    function test_readoutLooksLikeText_data() {
+        return [
+            { tag: "90 px on whole pixels", x: 100, y: 20, pixelSize: 90 },
+            { tag: "90 px a quarter pixel right", x: 100.25, y: 20, pixelSize: 90 },
+            { tag: "120 px 0.7 px right and half a pixel down", x: 100.7, y: 20.5, pixelSize: 120 }
+        ]
+    }
+
+    function test_readoutLooksLikeText(data) {
+        openScene(1024, 600)
+        var under = createTemporaryQmlObject("import QtQuick 2.2; import motrel.scene 1.0; Rectangle {"
+            + " width: 1024; height: 600; color: 'black'; property alias text: text; property alias readout: readout;"
+            + " Text { id: text; text: '1807'; color: 'white' }"
+            + " Readout { id: readout; text: '1807'; color: 'white' } }", scene.contentItem)
+        var apart = 300
+        under.text.font.pixelSize = under.readout.font.pixelSize = data.pixelSize
+        under.text.x = under.readout.x = data.x
+        under.text.y = data.y
+        under.readout.y = data.y + apart
+        fuzzyCompare(under.readout.implicitWidth, under.text.implicitWidth, 0.01, "width")
+        fuzzyCompare(under.readout.implicitHeight, under.text.implicitHeight, 0.01, "height")
+        waitForRendering(under)
+        var image = grab()
+        var lit = 0
+        var worst = 0
+        for (var y = Math.floor(data.y); y < data.y + under.text.height; ++y) {
+            for (var x = Math.floor(data.x); x < data.x + under.text.width + 1; ++x) {
+                var shown = image.red(x, y)
+                lit += shown > 128
+                worst = Math.max(worst, Math.abs(shown - image.red(x, y + apart)))
+            }
+        }
+        verify(lit > 1000, "the Text shows its digits: " + lit + " pixels lit")
+        verify(worst <= 16, "the readout's pixels within 16 of the Text's: " + worst)
     }
 
     function test_wifiFill_data() {

@@ -1,0 +1,213 @@
+#include "readout.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QQuickWindow>
+#include <QRawFont>
+#include <QSGImageNode>
+#include <QTextLayout>
+#include <QtMath>
+#include <qqml.h>
+
+namespace {
+
+// Where a glyph's origin lies within its pixel, in the 64ths that text layout counts in.
+constexpr int subpixels = 64;
+
+} // namespace
+
+// Glyph indexes are the font's own: a fallback font's would collide with the readout's.
+Readout::GlyphKey Readout::glyphKey(const QRawFont &font, quint32 index, QPoint fraction)
+{
+    return {font.familyName() + QLatin1Char(' ') + font.styleName(),
+            quint64(index) << 16 | quint64(fraction.x()) << 8 | quint64(fraction.y())};
+}
+
+Readout::Readout(QQuickItem *parent)
+    : QQuickItem(parent)
+{
+    setFlag(ItemHasContents);
+    layOut();
+}
+
+void Readout::registerQmlType()
+{
+    qmlRegisterType<Readout>("motrel.scene", 1, 0, "Readout");
+}
+
+QString Readout::text() const
+{
+    return m_text;
+}
+
+void Readout::setText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    layOut();
+    emit textChanged();
+}
+
+QFont Readout::font() const
+{
+    return m_font;
+}
+
+void Readout::setFont(const QFont &font)
+{
+    if (font == m_font)
+        return;
+    m_font = font;
+    glyphs.clear();
+    layOut();
+    emit fontChanged();
+}
+
+QColor Readout::color() const
+{
+    return m_color;
+}
+
+void Readout::setColor(const QColor &color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    glyphs.clear();
+    redraw();
+    emit colorChanged();
+}
+
+// The line as a Text with Qt's own rendering lays it out: design metrics, from the top left.
+void Readout::layOut()
+{
+    QTextLayout layout(m_text, m_font);
+    QTextOption option;
+    option.setUseDesignMetrics(true);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (line.isValid())
+        line.setLineWidth(std::numeric_limits<float>::max());
+    layout.endLayout();
+    runs = layout.glyphRuns().toVector();
+    if (line.isValid())
+        setImplicitSize(line.naturalTextWidth(), line.height());
+    else
+        setImplicitSize(0, QFontMetricsF(m_font).height());
+    redraw();
+}
+
+void Readout::redraw()
+{
+    pictureChanged = true;
+    update();
+}
+
+QPointF Readout::screenPlace() const
+{
+    return mapToScene(QPointF());
+}
+
+void Readout::followScreenPlace()
+{
+    if (screenPlace() == paintedAt)
+        return;
+    // Elsewhere the glyphs lie at other fractions of a pixel: the old ones would only pile up.
+    glyphs.clear();
+    redraw();
+}
+
+void Readout::itemChange(ItemChange change, const ItemChangeData &value)
+{
+    if (change == ItemSceneChange) {
+        // The window tells after each frame's layout, before the scene is synchronised, so a
+        // move of the gauges is followed in the same frame.
+        disconnect(following);
+        if (value.window)
+            following = connect(value.window, &QQuickWindow::afterAnimating, this, &Readout::followScreenPlace);
+    }
+    if (change == ItemSceneChange || change == ItemDevicePixelRatioHasChanged) {
+        glyphs.clear();
+        redraw();
+    }
+    QQuickItem::itemChange(change, value);
+}
+
+const Readout::Glyph &Readout::glyph(const QRawFont &font, quint32 index, QPointF fraction)
+{
+    const QPoint sixtyFourths = (fraction * subpixels).toPoint();
+    const GlyphKey key = glyphKey(font, index, sixtyFourths);
+    const auto found = glyphs.constFind(key);
+    if (found != glyphs.constEnd())
+        return *found;
+    const qreal ratio = window()->effectiveDevicePixelRatio();
+    QPainterPath outline = QTransform::fromScale(ratio, ratio).map(font.pathForGlyph(index));
+    outline.translate(QPointF(sixtyFourths) / subpixels);
+    const QRect box = outline.boundingRect().toAlignedRect();
+    Glyph rendered;
+    if (!box.isEmpty()) {
+        rendered.picture = QImage(box.size(), QImage::Format_ARGB32_Premultiplied);
+        rendered.picture.fill(Qt::transparent);
+        QPainter painter(&rendered.picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.translate(-box.topLeft());
+        painter.fillPath(outline, m_color);
+        rendered.offset = box.topLeft();
+    }
+    return *glyphs.insert(key, rendered);
+}
+
+// The line in screen pixels, each glyph at its own fraction of a pixel; ON_SCREEN is where.
+QImage Readout::paint(QRect *onScreen)
+{
+    const qreal ratio = window()->effectiveDevicePixelRatio();
+    const QPointF origin = paintedAt * ratio;
+    QVector<QPair<QImage, QPoint>> placed;
+    QRect bounds;
+    for (const QGlyphRun &run : qAsConst(runs)) {
+        const QRawFont font = run.rawFont();
+        const QVector<quint32> indexes = run.glyphIndexes();
+        const QVector<QPointF> positions = run.positions();
+        for (int i = 0; i < indexes.size(); ++i) {
+            const QPointF at = origin + positions.at(i) * ratio;
+            const QPoint whole(qFloor(at.x()), qFloor(at.y()));
+            const Glyph &rendered = glyph(font, indexes.at(i), at - whole);
+            if (rendered.picture.isNull())
+                continue;
+            const QRect rect(whole + rendered.offset, rendered.picture.size());
+            placed.append({rendered.picture, rect.topLeft()});
+            bounds |= rect;
+        }
+    }
+    *onScreen = bounds;
+    if (bounds.isEmpty())
+        return QImage();
+    QImage picture(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    for (const auto &[glyphPicture, topLeft] : qAsConst(placed))
+        painter.drawImage(topLeft - bounds.topLeft(), glyphPicture);
+    return picture;
+}
+
+QSGNode *Readout::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
+{
+    if (!pictureChanged && oldNode)
+        return oldNode;
+    delete oldNode;
+    pictureChanged = false;
+    paintedAt = screenPlace();
+    QRect onScreen;
+    const QImage picture = paint(&onScreen);
+    if (picture.isNull())
+        return nullptr;
+    QSGImageNode *node = window()->createImageNode();
+    node->setOwnsTexture(true);
+    node->setTexture(window()->createTextureFromImage(picture));
+    // On whole pixels of the screen, so that the picture is copied, not resampled.
+    const qreal ratio = window()->effectiveDevicePixelRatio();
+    node->setRect(QRectF(QPointF(onScreen.topLeft()) / ratio - paintedAt, QSizeF(onScreen.size()) / ratio));
+    return node;
+}

@@ -1,0 +1,76 @@
+#ifndef READOUT_H
+#define READOUT_H
+
+#include <QColor>
+#include <QFont>
+#include <QGlyphRun>
+#include <QHash>
+#include <QImage>
+#include <QQuickItem>
+
+class QRawFont;
+
+// A line of text drawn from glyphs rendered once. Qt keeps rendered glyphs only up to 64 pixels;
+// larger ones it loads from the font and fills from their outlines again at every frame that
+// shows them, and a readout's digits change at most frames while its needle moves. Each glyph
+// is rendered where a Text of the same font puts it, to the same fraction of a pixel, so the two
+// look alike; a picture of the line is made when the text or its place on the screen changes.
+class Readout : public QQuickItem
+{
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
+    Q_PROPERTY(QFont font READ font WRITE setFont NOTIFY fontChanged)
+    Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
+
+public:
+    explicit Readout(QQuickItem *parent = nullptr);
+
+    static void registerQmlType();
+
+    QString text() const;
+    void setText(const QString &text);
+    QFont font() const;
+    void setFont(const QFont &font);
+    QColor color() const;
+    void setColor(const QColor &color);
+
+signals:
+    void textChanged();
+    void fontChanged();
+    void colorChanged();
+
+protected:
+    QSGNode *updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *) override;
+    void itemChange(ItemChange change, const ItemChangeData &value) override;
+
+private slots:
+    void followScreenPlace();
+
+private:
+    // One glyph's coverage in the colour, keyed by glyph and by its origin's fraction of a pixel.
+    struct Glyph
+    {
+        QImage picture;
+        QPoint offset; // of the picture's top left from the origin's whole pixel
+    };
+    using GlyphKey = QPair<QString, quint64>;
+
+    static GlyphKey glyphKey(const QRawFont &font, quint32 index, QPoint fraction);
+
+    QPointF screenPlace() const;
+    void layOut();
+    void redraw();
+    const Glyph &glyph(const QRawFont &font, quint32 index, QPointF fraction);
+    QImage paint(QRect *onScreen);
+
+    QString m_text;
+    QFont m_font;
+    QColor m_color = Qt::white;
+    QVector<QGlyphRun> runs;
+    QHash<GlyphKey, Glyph> glyphs;
+    QMetaObject::Connection following;
+    QPointF paintedAt;
+    bool pictureChanged = true;
+};
+
+#endif // READOUT_H
