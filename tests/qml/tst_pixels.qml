@@ -143,7 +143,8 @@ SceneTestCase {
         return [
             { tag: "90 px on whole pixels", x: 100, y: 20, pixelSize: 90 },
             { tag: "90 px a quarter pixel right", x: 100.25, y: 20, pixelSize: 90 },
-            { tag: "120 px 0.7 px right and half a pixel down", x: 100.7, y: 20.5, pixelSize: 120 }
+            { tag: "120 px 0.7 px right and half a pixel down", x: 100.7, y: 20.5, pixelSize: 120 },
+            { tag: "90 px moved 0.4 px right once shown", x: 100, y: 20, pixelSize: 90, moveBy: 0.4 }
         ]
     }
 
@@ -161,6 +162,10 @@ SceneTestCase {
         fuzzyCompare(under.readout.implicitWidth, under.text.implicitWidth, 0.01, "width")
         fuzzyCompare(under.readout.implicitHeight, under.text.implicitHeight, 0.01, "height")
         waitForRendering(under)
+        if (data.moveBy) {
+            under.text.x = under.readout.x = data.x += data.moveBy
+            waitForRendering(under)
+        }
         var image = grab()
         var lit = 0
         var worst = 0
