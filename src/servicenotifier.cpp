@@ -1,5 +1,6 @@
 #include "servicenotifier.h"
 
+#include <QCoreApplication>
 #include <QQuickWindow>
 #include <QTimer>
 
@@ -42,6 +43,7 @@ ServiceNotifier::ServiceNotifier(QObject *parent)
 void ServiceNotifier::watch(QQuickWindow *window)
 {
     firstFrame = connect(window, &QQuickWindow::frameSwapped, this, &ServiceNotifier::reportReady);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &ServiceNotifier::reportStopping);
 }
 
 void ServiceNotifier::reportReady()
@@ -53,6 +55,15 @@ void ServiceNotifier::reportReady()
     const int intervalMs = feedingIntervalMs();
     if (intervalMs > 0)
         watchdogTimer->start(intervalMs);
+}
+
+// The teardown that follows feeds no watchdog, and on a busy board it can outlast one (a thread
+// waiting on the kernel's network lock holds up the process's end): the service manager bounds
+// a stopping service by its stop time-out instead.
+void ServiceNotifier::reportStopping()
+{
+    watchdogTimer->stop();
+    notifyServiceManager("STOPPING=1");
 }
 
 void ServiceNotifier::feedWatchdog()

@@ -15,11 +15,13 @@ class ServiceNotifier : public QObject
 public:
     explicit ServiceNotifier(QObject *parent = nullptr);
 
-    // Reports ready at WINDOW's first frame, then keeps the service's watchdog fed if it has one.
+    // Reports ready at WINDOW's first frame, then keeps the service's watchdog fed if it has one,
+    // until the application quits.
     void watch(QQuickWindow *window);
 
 private:
     void reportReady();
+    void reportStopping();
     void feedWatchdog();
 
     QTimer *watchdogTimer;

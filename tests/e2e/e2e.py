@@ -288,7 +288,8 @@ def queued_notifications(manager):
 
 def case_notify(run):
     """Under a service manager with a watchdog: READY once the first frame shows, then WATCHDOG=1
-    every half of the watchdog's timeout, with the bridge silent and the scene at rest."""
+    every half of the watchdog's timeout, with the bridge silent and the scene at rest; STOPPING
+    at EXIT, before a teardown that feeds no watchdog."""
     timeout = 1.0
     manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     manager.bind(os.path.join(run.workdir, "notify"))
@@ -315,6 +316,11 @@ def case_notify(run):
     log("watchdog fed every %s s" % ["%.2f" % gap for gap in gaps])
     check(all(abs(gap - timeout / 2) <= TIMING_SLACK for gap in gaps),
           "watchdog fed at %s s, expected every %.1f s" % (gaps, timeout / 2))
+    run.click(*run.geometry.tile_centre("EXIT"))
+    message = b"WATCHDOG=1"
+    while message == b"WATCHDOG=1":
+        message = next_notification(manager, timeout)
+    check(message == b"STOPPING=1", "notification %r at EXIT, expected STOPPING=1" % message)
 
 
 # Name, screen, the simulator's stream and the reading it shows.
