@@ -1,6 +1,7 @@
 import QtQuick 2.2
 import QtQuick.Window 2.7
 import QtQuick.Controls.Styles 1.4
+import QtQuick.Extras 1.4
 import motrel.scene 1.0
 
 CircularGaugeStyle {
@@ -71,14 +72,11 @@ CircularGaugeStyle {
         paintBackground(ctx)
     }
 
-    // Whether ITEM lies on whole pixels of the screen, where a picture copies pixel for pixel.
-    function liesOnWholePixels(item) {
-        var origin = item.mapToItem(null, 0, 0)
-        return Math.abs(origin.x - Math.round(origin.x)) < 1e-6 && Math.abs(origin.y - Math.round(origin.y)) < 1e-6
-    }
-
     // The toolkit's tickmarks and labels.
     readonly property Item scaleItem: control.__panel ? control.__panel.circularTickmarkLabel : null
+    // The name of a gauge's bare copy: its face and scale, for a picture of them.
+    readonly property string bareCopyName: "bare copy"
+    readonly property bool bare: control.objectName === bareCopyName
 
     // The texts on the face.
     property Component readouts: Item {
@@ -103,90 +101,116 @@ CircularGaugeStyle {
         }
     }
 
-    // The tickmarks and labels never change. Where the face lies on whole pixels, it paints a
-    // picture of them taken once and the toolkit's own are hidden, so that a moving needle costs
-    // a copy of the face rather than drawing them all again. Between pixels a copy would land
-    // apart from where the toolkit draws them, so there it goes on drawing them.
+    // The face and its tickmarks and labels never change. Once drawn, they are shown from one
+    // opaque picture, so that a moving needle costs a copy of them rather than drawing them all
+    // again. The picture is taken of a bare copy of the gauge, set between whole pixels as the
+    // gauge is on the screen, so that it looks as the gauge does and is copied pixel for pixel.
     background: Item {
-        Canvas {
-            id: face
-            readonly property color windowColor: Window.window ? Window.window.color : "transparent"
-            property var scalePicture: null
-            // The canvas holds the scale: the toolkit's is hidden and the picture let go.
-            property bool scalePainted: false
+        id: backdrop
+        readonly property color windowColor: Window.window ? Window.window.color : "transparent"
+        // The bare copy has drawn the face: it shows it until the picture does.
+        property bool copyShown: false
 
-            function takeScalePicture() {
-                var takenWidth = width
-                var takenHeight = height
-                scaleItem.grabToImage(function(picture) {
-                    if (takenWidth === width && takenHeight === height && !scalePicture) {
-                        scalePicture = picture
-                        scaleCopy.source = picture.url
-                    }
-                })
-            }
+        function forgetPicture() {
+            facePicture.clear()
+            copyShown = false
+            bareCopy.active = false
+        }
 
-            function letGoOfScalePicture() {
-                scalePicture = null
-                scaleCopy.source = ""
-            }
+        // Drawn once, by whichever shows the face.
+        function showScale() {
+            if (scaleItem)
+                scaleItem.visible = !facePicture.shown && !copyShown
+        }
 
-            // A new size wants new pictures; until then the toolkit draws the scale.
-            function forgetScale() {
-                facePicture.clear()
-                letGoOfScalePicture()
-                if (scaleItem)
-                    scaleItem.visible = true
-            }
+        function takePicture() {
+            forgetPicture()
+            // Without alpha the picture cannot show a window behind the face.
+            bareCopy.active = !bare && windowColor.a === 1
+        }
 
+        onWidthChanged: forgetPicture()
+        onHeightChanged: forgetPicture()
+        onCopyShownChanged: showScale()
+
+        // Drawn until the copy or the picture shows it; then let go, with its memory.
+        Loader {
             anchors.fill: parent
-            onPaint: {
-                var ctx = getContext("2d")
-                ctx.reset()
-                paintFace(ctx)
-                scalePainted = scaleCopy.status === Image.Ready
-                if (scalePainted)
-                    ctx.drawImage(scaleCopy, 0, 0)
-            }
-            onPainted: {
-                if (!scaleItem)
-                    return
-                scaleItem.visible = !scalePainted
-                if (scalePainted) {
-                    letGoOfScalePicture()
-                    if (windowColor.a === 1)
-                        facePicture.take(face)
-                } else if (!scalePicture && liesOnWholePixels(face)) {
-                    takeScalePicture()
-                }
-            }
-            onWidthChanged: forgetScale()
-            onHeightChanged: forgetScale()
+            active: !facePicture.shown && !backdrop.copyShown
+            sourceComponent: Canvas {
+                readonly property color windowColor: backdrop.windowColor
 
-            Image {
-                id: scaleCopy
-                visible: false
-                onStatusChanged: {
-                    if (status === Image.Ready)
-                        face.requestPaint()
+                onPaint: {
+                    var ctx = getContext("2d")
+                    ctx.reset()
+                    paintFace(ctx)
                 }
+                onPainted: bare ? control.facePainted() : backdrop.takePicture()
             }
         }
 
-        // The finished face without alpha: under a moving needle the renderer copies it where
-        // it would blend the canvas, and skips the canvas beneath.
+        // Starts at the whole pixel before the gauge, so that it lies on whole pixels.
         OpaquePicture {
             id: facePicture
-            anchors.fill: parent
+            x: -parentFraction.x
+            y: -parentFraction.y
+            width: Math.ceil(parentFraction.x + parent.width)
+            height: Math.ceil(parentFraction.y + parent.height)
+            onParentFractionChanged: backdrop.forgetPicture()
+            onShownChanged: {
+                backdrop.showScale()
+                if (shown)
+                    bareCopy.active = false
+            }
         }
 
         Loader {
+            id: bareCopy
+            x: facePicture.x
+            y: facePicture.y
+            active: false
+            // Made between frames: the first one does not wait for it.
+            asynchronous: true
+            sourceComponent: Item {
+                id: pictured
+                visible: backdrop.copyShown
+                width: facePicture.width
+                height: facePicture.height
+
+                Rectangle {
+                    anchors.fill: parent
+                    color: backdrop.windowColor
+                }
+
+                CircularGauge {
+                    objectName: bareCopyName
+                    x: facePicture.parentFraction.x
+                    y: facePicture.parentFraction.y
+                    width: control.width
+                    height: control.height
+                    minimumValue: control.minimumValue
+                    maximumValue: control.maximumValue
+                    style: control.style
+
+                    signal facePainted
+
+                    onFacePainted: {
+                        backdrop.copyShown = true
+                        facePicture.take(pictured)
+                    }
+                }
+            }
+        }
+
+        Loader {
+            active: !bare
             anchors.fill: parent
             sourceComponent: readouts
         }
     }
 
     needle: Canvas {
+        visible: !bare
         implicitWidth: needleBaseWidth
         implicitHeight: needleLength
 

@@ -32,10 +32,13 @@ TestCase {
         return scene
     }
 
+    // Passes over a gauge's bare copy, which only lends its face to a picture.
     function findAll(item, predicate, found) {
         found = found || []
         for (var i = 0; i < item.children.length; ++i) {
             var child = item.children[i]
+            if (child.__style && child.__style.bare)
+                continue
             if (predicate(child))
                 found.push(child)
             findAll(child, predicate, found)
