@@ -126,7 +126,8 @@ CircularGaugeStyle {
         function takePicture() {
             forgetPicture()
             // Without alpha the picture cannot show a window behind the face.
-            bareCopy.active = !bare && windowColor.a === 1
+            if (!bare && windowColor.a === 1)
+                facePicture.waitForTurn()
         }
 
         onWidthChanged: forgetPicture()
@@ -157,6 +158,7 @@ CircularGaugeStyle {
             width: Math.ceil(parentFraction.x + parent.width)
             height: Math.ceil(parentFraction.y + parent.height)
             onParentFractionChanged: backdrop.forgetPicture()
+            onTurn: bareCopy.active = true
             onShownChanged: {
                 backdrop.showScale()
                 if (shown)

@@ -1,6 +1,5 @@
 #include "opaquepicture.h"
 
-#include <QPointer>
 #include <QQuickItemGrabResult>
 #include <QQuickWindow>
 #include <QSGImageNode>
@@ -23,6 +22,11 @@ OpaquePicture::OpaquePicture(QQuickItem *parent)
     : QQuickItem(parent)
 {
     setFlag(ItemHasContents);
+}
+
+OpaquePicture::~OpaquePicture()
+{
+    endTurn();
 }
 
 void OpaquePicture::registerQmlType()
@@ -61,9 +65,39 @@ void OpaquePicture::itemChange(ItemChange change, const ItemChangeData &value)
     QQuickItem::itemChange(change, value);
 }
 
+QList<QPointer<OpaquePicture>> &OpaquePicture::waiting()
+{
+    static QList<QPointer<OpaquePicture>> pictures;
+    return pictures;
+}
+
+void OpaquePicture::waitForTurn()
+{
+    if (waiting().contains(this))
+        return;
+    waiting().append(this);
+    if (waiting().first() == this)
+        QMetaObject::invokeMethod(this, &OpaquePicture::giveTurn, Qt::QueuedConnection);
+}
+
+void OpaquePicture::giveTurn()
+{
+    if (!waiting().isEmpty() && waiting().first() == this)
+        emit turn();
+}
+
+void OpaquePicture::endTurn()
+{
+    const bool hadTurn = !waiting().isEmpty() && waiting().first() == this;
+    waiting().removeAll(this);
+    waiting().removeAll(nullptr);
+    if (hadTurn && !waiting().isEmpty())
+        QMetaObject::invokeMethod(waiting().first(), &OpaquePicture::giveTurn, Qt::QueuedConnection);
+}
+
 void OpaquePicture::take(QQuickItem *item)
 {
-    clear();
+    drop();
     if (!item)
         return;
     grab = item->grabToImage();
@@ -78,6 +112,8 @@ void OpaquePicture::take(QQuickItem *item)
     connect(result, &QQuickItemGrabResult::ready, this, [this, result, size, fraction, taking, grabbed] {
         const bool stillFits = grabbed && grabbed->size() == size && m_parentFraction == fraction;
         QImage image = stillFits ? result->image() : QImage();
+        if (!stillFits)
+            endTurn();
         // The grab goes once its signal is over; the image is then the only copy left, and
         // loses its alpha in place.
         QMetaObject::invokeMethod(this, [this, done = std::move(grab), image, taking]() mutable {
@@ -90,6 +126,12 @@ void OpaquePicture::take(QQuickItem *item)
 
 void OpaquePicture::clear()
 {
+    drop();
+    endTurn();
+}
+
+void OpaquePicture::drop()
+{
     ++takes;
     grab.reset();
     show(QImage());
@@ -101,6 +143,8 @@ void OpaquePicture::show(QImage &&grabbed)
     picture = std::move(grabbed);
     picture.convertTo(QImage::Format_RGB32);
     shown = !picture.isNull();
+    if (shown)
+        endTurn();
     pictureChanged = true;
     update();
     if (wasShown != shown)

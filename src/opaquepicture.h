@@ -2,6 +2,8 @@
 #define OPAQUEPICTURE_H
 
 #include <QImage>
+#include <QList>
+#include <QPointer>
 #include <QQuickItem>
 #include <QSharedPointer>
 
@@ -20,6 +22,7 @@ class OpaquePicture : public QQuickItem
 
 public:
     explicit OpaquePicture(QQuickItem *parent = nullptr);
+    ~OpaquePicture() override;
 
     static void registerQmlType();
 
@@ -30,10 +33,14 @@ public:
     // unless ITEM changes size or the parent moves between pixels meanwhile.
     Q_INVOKABLE void take(QQuickItem *item);
     Q_INVOKABLE void clear();
+    // What is drawn for a picture stays until it is shown, so pictures are taken one at a
+    // time: turn() tells that none is being taken before this one.
+    Q_INVOKABLE void waitForTurn();
 
 signals:
     void shownChanged();
     void parentFractionChanged();
+    void turn();
 
 protected:
     QSGNode *updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *) override;
@@ -41,8 +48,12 @@ protected:
 
 private slots:
     void followParentFraction();
+    void giveTurn();
 
 private:
+    static QList<QPointer<OpaquePicture>> &waiting();
+    void drop();
+    void endTurn();
     void show(QImage &&grabbed);
 
     QSharedPointer<QQuickItemGrabResult> grab;

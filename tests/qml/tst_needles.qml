@@ -129,8 +129,10 @@ SceneTestCase {
         openSettledScene()
         var canvases = findAll(scene.contentItem, function(item) { return item.requestPaint !== undefined })
         compare(canvases.length, 2, "two needles; the faces are shown from pictures")
-        var pictures = findAll(scene.contentItem, function(item) { return item.shown === true })
-        compare(pictures.length, 2, "both faces shown opaque, the tachometer's though it lies between pixels")
+        var picturesShown = function() {
+            return findAll(scene.contentItem, function(item) { return item.shown === true }).length
+        }
+        compare(picturesShown(), 2, "both faces shown opaque, the tachometer's though it lies between pixels")
         var paints = 0
         canvases.forEach(function(canvas) { canvas.painted.connect(function() { ++paints }) })
         receive(120, 5000)
@@ -138,6 +140,7 @@ SceneTestCase {
         compare(paints, 0)
         scene.width = 1000
         tryVerify(function() { return paints > 0 }, movementMs, "a new size does repaint")
+        tryVerify(function() { return picturesShown() === 2 }, movementMs, "both faces shown from new pictures")
     }
 
     function test_readingDuringSweep_data() {
