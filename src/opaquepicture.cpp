@@ -112,7 +112,7 @@ void OpaquePicture::take(QQuickItem *item)
     connect(result, &QQuickItemGrabResult::ready, this, [this, result, size, fraction, taking, grabbed] {
         const bool stillFits = grabbed && grabbed->size() == size && m_parentFraction == fraction;
         QImage image = stillFits ? result->image() : QImage();
-        if (!stillFits)
+        if (image.isNull())
             endTurn();
         // The grab goes once its signal is over; the image is then the only copy left, and
         // loses its alpha in place.
