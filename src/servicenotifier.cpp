@@ -6,6 +6,14 @@
 
 #include <limits>
 
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #ifdef MOTREL_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>
 #endif
@@ -32,12 +40,41 @@ int feedingIntervalMs()
     return 0;
 }
 
+#ifdef Q_OS_UNIX
+int terminateSignalSockets[2] = {-1, -1};
+
+void onTerminateSignal(int)
+{
+    // Only an async-signal-safe write here: the event loop does the rest.
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(terminateSignalSockets[0], &byte, 1);
+}
+#endif
+
 } // namespace
 
 ServiceNotifier::ServiceNotifier(QObject *parent)
     : QObject(parent), watchdogTimer(new QTimer(this))
 {
     connect(watchdogTimer, &QTimer::timeout, this, &ServiceNotifier::feedWatchdog);
+    quitOnTerminate();
+}
+
+// SIGTERM, the service manager's stop, ends the event loop as EXIT does: the teardown runs and
+// the status is 0. Installed after the platform's own handler, which on linuxfb ends with 1.
+void ServiceNotifier::quitOnTerminate()
+{
+#ifdef Q_OS_UNIX
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, terminateSignalSockets) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(terminateSignalSockets[1], QSocketNotifier::Read, this);
+    connect(notifier, SIGNAL(activated(int)), qApp, SLOT(quit()));
+    struct sigaction action = {};
+    action.sa_handler = onTerminateSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 void ServiceNotifier::watch(QQuickWindow *window)

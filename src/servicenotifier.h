@@ -7,7 +7,8 @@ class QQuickWindow;
 class QTimer;
 
 // Tells the service manager (systemd) that the dashboard is on screen and that its GUI thread
-// still answers. Outside a service manager, or in a build without libsystemd, it does nothing.
+// still answers, and quits the application when asked to stop (SIGTERM). Outside a service
+// manager, or in a build without libsystemd, it tells nothing.
 class ServiceNotifier : public QObject
 {
     Q_OBJECT
@@ -20,6 +21,7 @@ public:
     void watch(QQuickWindow *window);
 
 private:
+    void quitOnTerminate();
     void reportReady();
     void reportStopping();
     void feedWatchdog();

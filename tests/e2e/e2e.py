@@ -268,6 +268,13 @@ def case_exit(run):
     status = wait_exit(dashboard, 5)
     check(status == 0, "window close: Motrel ended with %s, expected 0" % status)
 
+    # SIGTERM is how a service manager stops it.
+    dashboard = run.start_dashboard(dash_ns)
+    time.sleep(2.5)
+    dashboard.terminate()
+    status = wait_exit(dashboard, 5)
+    check(status == 0, "SIGTERM: Motrel ended with %s, expected 0" % status)
+
 
 def next_notification(manager, timeout):
     manager.settimeout(timeout)
