@@ -49,6 +49,9 @@ if [ "$arch" = armhf ]; then
 fi
 # Stripped: the package ships no debug information.
 ! readelf -S "$work/usr/bin/Motrel" | grep -q '\.debug_info' || fail "the executable is not stripped"
+# linuxfb is handed dirty rectangles one by one only while the executable exports its own flush.
+readelf -W --dyn-syms "$work/usr/bin/Motrel" | grep -Eq ' FUNC +GLOBAL +DEFAULT +[0-9]+ _ZN13QBackingStore5flush' ||
+    fail "the executable does not export its QBackingStore::flush"
 for size in 16 24 32 48 64 128 256; do
     actual=$(/usr/bin/identify -format '%wx%h' "$work/usr/share/icons/hicolor/${size}x${size}/apps/motrel.png")
     [ "$actual" = "${size}x${size}" ] || fail "the ${size}x${size} icon is $actual"
