@@ -60,6 +60,8 @@ void Readout::setFont(const QFont &font)
         return;
     m_font = font;
     glyphs.clear();
+    outlines.clear();
+    lines.clear();
     layOut();
     emit fontChanged();
 }
@@ -80,9 +82,9 @@ void Readout::setColor(const QColor &color)
 }
 
 // The line as a Text with Qt's own rendering lays it out: design metrics, from the top left.
-void Readout::layOut()
+Readout::Line Readout::lineFor(const QString &text) const
 {
-    QTextLayout layout(m_text, m_font);
+    QTextLayout layout(text, m_font);
     QTextOption option;
     option.setUseDesignMetrics(true);
     layout.setTextOption(option);
@@ -91,11 +93,22 @@ void Readout::layOut()
     if (line.isValid())
         line.setLineWidth(std::numeric_limits<float>::max());
     layout.endLayout();
-    runs = layout.glyphRuns().toVector();
-    if (line.isValid())
-        setImplicitSize(line.naturalTextWidth(), line.height());
-    else
-        setImplicitSize(0, QFontMetricsF(m_font).height());
+    if (!line.isValid())
+        return {{}, QSizeF(0, QFontMetricsF(m_font).height())};
+    return {layout.glyphRuns().toVector(), QSizeF(line.naturalTextWidth(), line.height())};
+}
+
+// Laying a line out loads its glyphs from the font again, running their hinting programs, since
+// Qt keeps no large glyphs; a readout shows the same few numbers over and over.
+void Readout::layOut()
+{
+    Line *line = lines.object(m_text);
+    if (!line) {
+        line = new Line(lineFor(m_text));
+        lines.insert(m_text, line);
+    }
+    runs = line->runs;
+    setImplicitSize(line->size.width(), line->size.height());
     redraw();
 }
 
@@ -135,6 +148,17 @@ void Readout::itemChange(ItemChange change, const ItemChangeData &value)
     QQuickItem::itemChange(change, value);
 }
 
+// A glyph's outline is loaded from the font by running its hinting program: once per glyph, not
+// again at each fraction of a pixel the readout moves to.
+const QPainterPath &Readout::outlineOf(const QRawFont &font, quint32 index)
+{
+    const GlyphKey key = glyphKey(font, index, QPoint());
+    auto found = outlines.find(key);
+    if (found == outlines.end())
+        found = outlines.insert(key, font.pathForGlyph(index));
+    return *found;
+}
+
 const Readout::Glyph &Readout::glyph(const QRawFont &font, quint32 index, QPointF fraction)
 {
     const QPoint sixtyFourths = (fraction * subpixels).toPoint();
@@ -143,7 +167,7 @@ const Readout::Glyph &Readout::glyph(const QRawFont &font, quint32 index, QPoint
     if (found != glyphs.constEnd())
         return *found;
     const qreal ratio = window()->effectiveDevicePixelRatio();
-    QPainterPath outline = QTransform::fromScale(ratio, ratio).map(font.pathForGlyph(index));
+    QPainterPath outline = QTransform::fromScale(ratio, ratio).map(outlineOf(font, index));
     outline.translate(QPointF(sixtyFourths) / subpixels);
     const QRect box = outline.boundingRect().toAlignedRect();
     Glyph rendered;

@@ -1,11 +1,13 @@
 #ifndef READOUT_H
 #define READOUT_H
 
+#include <QCache>
 #include <QColor>
 #include <QFont>
 #include <QGlyphRun>
 #include <QHash>
 #include <QImage>
+#include <QPainterPath>
 #include <QQuickItem>
 
 class QRawFont;
@@ -54,12 +56,20 @@ private:
         QPoint offset; // of the picture's top left from the origin's whole pixel
     };
     using GlyphKey = QPair<QString, quint64>;
+    // A text laid out in the readout's font.
+    struct Line
+    {
+        QVector<QGlyphRun> runs;
+        QSizeF size;
+    };
 
     static GlyphKey glyphKey(const QRawFont &font, quint32 index, QPoint fraction);
 
     QPointF screenPlace() const;
+    Line lineFor(const QString &text) const;
     void layOut();
     void redraw();
+    const QPainterPath &outlineOf(const QRawFont &font, quint32 index);
     const Glyph &glyph(const QRawFont &font, quint32 index, QPointF fraction);
     QImage paint(QRect *onScreen);
 
@@ -68,6 +78,9 @@ private:
     QColor m_color = Qt::white;
     QVector<QGlyphRun> runs;
     QHash<GlyphKey, Glyph> glyphs;
+    QHash<GlyphKey, QPainterPath> outlines; // in the font's pixels, at no fraction
+    // Every number a gauge shows, several times over.
+    QCache<QString, Line> lines{1000};
     QMetaObject::Connection following;
     QPointF paintedAt;
     bool pictureChanged = true;

@@ -144,7 +144,8 @@ SceneTestCase {
             { tag: "90 px on whole pixels", x: 100, y: 20, pixelSize: 90 },
             { tag: "90 px a quarter pixel right", x: 100.25, y: 20, pixelSize: 90 },
             { tag: "120 px 0.7 px right and half a pixel down", x: 100.7, y: 20.5, pixelSize: 120 },
-            { tag: "90 px moved 0.4 px right once shown", x: 100, y: 20, pixelSize: 90, moveBy: 0.4 }
+            { tag: "90 px moved 0.4 px right once shown", x: 100, y: 20, pixelSize: 90, moveBy: 0.4 },
+            { tag: "90 px back from another number", x: 100, y: 20, pixelSize: 90, via: "42" }
         ]
     }
 
@@ -159,6 +160,11 @@ SceneTestCase {
         under.text.x = under.readout.x = data.x
         under.text.y = data.y
         under.readout.y = data.y + apart
+        if (data.via) {
+            under.text.text = under.readout.text = data.via
+            waitForRendering(under)
+            under.text.text = under.readout.text = "1807"
+        }
         fuzzyCompare(under.readout.implicitWidth, under.text.implicitWidth, 0.01, "width")
         fuzzyCompare(under.readout.implicitHeight, under.text.implicitHeight, 0.01, "height")
         waitForRendering(under)
