@@ -47,6 +47,18 @@ as_root() {
     fi
 }
 
+# apt's lists, fetched again while a mirror is mid-sync (its index and its sizes disagree for
+# a while). Should one list still fail, apt keeps the others: the install that follows tells
+# whether what it needs is there.
+apt_update() {
+    local try
+    for try in 1 2; do
+        as_root apt-get update && return 0
+        [ "$try" -eq 1 ] && { say "apt-get update failed, again in 30 s"; sleep 30; }
+    done
+    say "apt-get update failed twice: installing from the lists apt has"
+}
+
 # Installs the Debian packages that are missing, and only those.
 ensure_packages() {
     local missing=() package
@@ -55,7 +67,7 @@ ensure_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     say "installing ${missing[*]}"
-    as_root apt-get update
+    apt_update
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
@@ -66,7 +78,7 @@ ensure_architecture() {
     dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
     say "adding the $arch architecture to dpkg"
     as_root dpkg --add-architecture "$arch"
-    as_root apt-get update
+    apt_update
 }
 
 # What a cross build for ARCH needs: the cross compiler, the target's Qt and QML

@@ -57,7 +57,7 @@ Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-    as_root apt-get update
+    apt_update
 }
 
 niced() { renice -n 19 -p "$BASHPID" >/dev/null; }
