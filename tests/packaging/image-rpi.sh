@@ -105,6 +105,10 @@ root_has "$rpi" /etc/systemd/system/sys-subsystem-net-devices-wlan0.device.wants
 # systemd arms the Pi's hardware watchdog, whose driver the kernel has as a module.
 [[ $(root_file "$rpi" /etc/systemd/system.conf.d/motrel-watchdog.conf) == *RuntimeWatchdogSec=15s* ]] ||
     fail "systemd arms no hardware watchdog"
+# The Pi keeps the package's 4-s watchdog on its dashboard; only the emulated board waits longer.
+root_has "$virt" /etc/systemd/system/motrel-kiosk.service.d/emulated.conf &&
+    ! root_has "$rpi" /etc/systemd/system/motrel-kiosk.service.d/emulated.conf ||
+    fail "the emulated board's longer watchdog is not the virt disk's alone"
 kernel_release=${kernel#vmlinuz-}
 root_has "$rpi" "/usr/lib/modules/$kernel_release/kernel/drivers/watchdog/bcm2835_wdt.ko.xz" ||
     fail "the kernel has no bcm2835_wdt for the Pi's watchdog"
