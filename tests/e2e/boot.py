@@ -14,8 +14,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
 import harness  # noqa: E402
-from harness import DASHBOARD_ADDR, Machine, check, log, stop  # noqa: E402
-from e2e import expect_tiles, fixed_frame, wait_for_rest  # noqa: E402
+from harness import DASHBOARD_ADDR, Machine, check, colour_name, log, stop, tile_fill  # noqa: E402
+from e2e import expect_tiles, fixed_frame, gauge_reading, wait_for_rest  # noqa: E402
 
 # Boot under TCG on a busy 2-core machine, then the dashboard's first frame.
 BOOT_TIMEOUT = 420
@@ -37,6 +37,8 @@ KERNEL_STALL = re.compile(r"rcu: INFO: .*stall|soft lockup|blocked for more than
 # How late the watchdog may end a hung Motrel past its interval, in the guest's seconds: under
 # TCG on a loaded host the emulated board's timers fire late.
 WATCHDOG_SLACK_S = 4.0
+# A failure's log ends with this much of the console: CI keeps only the end of the log.
+CONSOLE_TAIL = 30
 # EXIT is tapped again if Motrel has not ended this many wall seconds after a tap.
 EXIT_TAPS, EXIT_WAIT_S = 4, 15
 
@@ -68,6 +70,21 @@ class Drive:
         repairs = [line for line in self.machine.serial().splitlines() if REPAIR.search(line)]
         check(not repairs, "boot %d: the file system was mended: %s" % (self.machine.boots, repairs))
         return elapsed
+
+    def report(self):
+        """What the board last said, what it says now of its dashboard and network, and the bridge."""
+        machine = self.machine
+        log("bridgesim " + ("runs" if self.sim.poll() is None else "ended: " + open(self.sim.log_path).read()))
+        log("boot %d's console ends:\n%s" % (machine.boots, "\n".join(machine.serial().splitlines()[-CONSOLE_TAIL:])))
+        if machine.process.poll() is None and machine.shell:
+            image = machine.screenshot()
+            log("on the screen: needles at %s, WIFI %s" % (gauge_reading(machine, image),
+                                                           colour_name(tile_fill(image, machine.geometry, "WIFI"))))
+            try:
+                state = "systemctl show -p ActiveState,SubState,NRestarts %s; networkctl --no-pager -n 0 status"
+                log(machine.shell.run(state % UNIT, 60))
+            except (harness.CheckFailed, OSError) as failure:
+                log("the board's shell: %s" % failure)
 
 
 # Moments
@@ -311,6 +328,10 @@ def case_boot(session):
             started = time.monotonic()
             moment(drive)
             log("moment passed in %.1f s: %s" % (time.monotonic() - started, name))
+    except harness.CheckFailed:
+        if drive.machine.process:
+            drive.report()
+        raise
     finally:
         if drive.machine.process and drive.machine.process.poll() is None:
             drive.machine.power_cut()
