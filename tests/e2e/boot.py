@@ -77,14 +77,14 @@ class Drive:
         log("bridgesim " + ("runs" if self.sim.poll() is None else "ended: " + open(self.sim.log_path).read()))
         log("boot %d's console ends:\n%s" % (machine.boots, "\n".join(machine.serial().splitlines()[-CONSOLE_TAIL:])))
         if machine.process.poll() is None and machine.shell:
-            image = machine.screenshot()
-            log("on the screen: needles at %s, WIFI %s" % (gauge_reading(machine, image),
-                                                           colour_name(tile_fill(image, machine.geometry, "WIFI"))))
             try:
+                image = machine.screenshot()
+                log("on the screen: needles at %s, WIFI %s" % (gauge_reading(machine, image),
+                                                               colour_name(tile_fill(image, machine.geometry, "WIFI"))))
                 state = "systemctl show -p ActiveState,SubState,NRestarts %s; networkctl --no-pager -n 0 status"
                 log(machine.shell.run(state % UNIT, 60))
             except (harness.CheckFailed, OSError) as failure:
-                log("the board's shell: %s" % failure)
+                log("the board did not answer: %s" % failure)
 
 
 # Moments
