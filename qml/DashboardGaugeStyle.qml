@@ -74,16 +74,20 @@ CircularGaugeStyle {
 
     // The toolkit's tickmarks and labels.
     readonly property Item scaleItem: control.__panel ? control.__panel.circularTickmarkLabel : null
-    // The name of a gauge's bare copy: its face and scale, for a picture of them.
+    // The name of a gauge's bare copy: its face, scale and legends, for a picture of them.
     readonly property string bareCopyName: "bare copy"
     readonly property bool bare: control.objectName === bareCopyName
+    // A picture of the face, or the bare copy, shows the scale and the legends.
+    property bool faceShownElsewhere: false
 
-    // The texts on the face.
+    // The texts on the face: the readings, which a bare copy hides, and the legends, which it
+    // draws for the face's picture.
     property Component readouts: Item {
         // The reading itself: the gauge stops at its maximum, the readout goes on past it.
         Readout {
             id: speedText
             readonly property int kphInt: valueSource.kph
+            visible: !bare
             text: kphInt
             color: "white"
             font.pixelSize: toPixels(0.3)
@@ -93,6 +97,7 @@ CircularGaugeStyle {
         }
 
         Text {
+            visible: !faceShownElsewhere
             text: "km/h"
             color: "white"
             font.pixelSize: toPixels(0.09)
@@ -101,7 +106,7 @@ CircularGaugeStyle {
         }
     }
 
-    // The face and its tickmarks and labels never change. Once drawn, they are shown from one
+    // The face, its tickmarks, labels and legends never change. Once drawn, they are shown from one
     // opaque picture, so that a moving needle costs a copy of them rather than drawing them all
     // again. The picture is taken of a bare copy of the gauge, set between whole pixels as the
     // gauge is on the screen, so that it looks as the gauge does and is copied pixel for pixel.
@@ -119,8 +124,9 @@ CircularGaugeStyle {
 
         // Drawn once, by whichever shows the face.
         function showScale() {
+            faceShownElsewhere = facePicture.shown || copyShown
             if (scaleItem)
-                scaleItem.visible = !facePicture.shown && !copyShown
+                scaleItem.visible = !faceShownElsewhere
         }
 
         function takePicture() {
@@ -205,7 +211,6 @@ CircularGaugeStyle {
         }
 
         Loader {
-            active: !bare
             anchors.fill: parent
             sourceComponent: readouts
         }

@@ -50,6 +50,7 @@ DashboardGaugeStyle {
 
     readouts: Item {
         Text {
+            visible: !faceShownElsewhere
             text: "x1000"
             color: "white"
             font.pixelSize: toPixels(0.1)
@@ -61,6 +62,7 @@ DashboardGaugeStyle {
         Text {
             id: rpmText
             readonly property int rpmInt: valueSource.rpm
+            visible: !bare
             text: rpmInt
             color: "white"
             font.pixelSize: toPixels(0.3)
@@ -70,6 +72,7 @@ DashboardGaugeStyle {
         }
 
         Text {
+            visible: !faceShownElsewhere
             text: "RPM"
             color: "white"
             font.pixelSize: toPixels(0.1)

@@ -133,6 +133,10 @@ SceneTestCase {
             return findAll(scene.contentItem, function(item) { return item.shown === true }).length
         }
         compare(picturesShown(), 2, "both faces shown opaque, the tachometer's though it lies between pixels")
+        var liveLegends = findAll(scene.contentItem, function(item) {
+            return item.visible && ["km/h", "x1000", "RPM"].indexOf(item.text) >= 0
+        })
+        compare(liveLegends.length, 0, "the legends are shown from the pictures too")
         var paints = 0
         canvases.forEach(function(canvas) { canvas.painted.connect(function() { ++paints }) })
         receive(120, 5000)
