@@ -3,7 +3,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QQuickWindow>
-#include <QRawFont>
 #include <QSGImageNode>
 #include <QTextLayout>
 #include <QtMath>
@@ -19,8 +18,7 @@ constexpr int subpixels = 64;
 // Glyph indexes are the font's own: a fallback font's would collide with the readout's.
 Readout::GlyphKey Readout::glyphKey(const QRawFont &font, quint32 index, QPoint fraction)
 {
-    return {font.familyName() + QLatin1Char(' ') + font.styleName(),
-            quint64(index) << 16 | quint64(fraction.x()) << 8 | quint64(fraction.y())};
+    return {font, quint64(index) << 16 | quint64(fraction.x()) << 8 | quint64(fraction.y())};
 }
 
 Readout::Readout(QQuickItem *parent)

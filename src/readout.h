@@ -9,8 +9,7 @@
 #include <QImage>
 #include <QPainterPath>
 #include <QQuickItem>
-
-class QRawFont;
+#include <QRawFont>
 
 // A line of text drawn from glyphs rendered once. Qt keeps rendered glyphs only up to 64 pixels;
 // larger ones it loads from the font and fills from their outlines again at every frame that
@@ -55,7 +54,7 @@ private:
         QImage picture;
         QPoint offset; // of the picture's top left from the origin's whole pixel
     };
-    using GlyphKey = QPair<QString, quint64>;
+    using GlyphKey = QPair<QRawFont, quint64>;
     // A text laid out in the readout's font.
     struct Line
     {
