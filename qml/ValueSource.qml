@@ -18,18 +18,20 @@ Item {
     }
 
     function smoothSpeedAnimation() {
-        moveTowards(speedAnimation, kph, speedReading())
+        moveTowards(speedAnimation, kph, speedReading)
     }
 
     function smoothRpmAnimation() {
-        moveTowards(rpmAnimation, rpm, rpmReading())
+        moveTowards(rpmAnimation, rpm, rpmReading)
     }
 
     // A busy needle picks up the newest reading when its movement ends;
     // an idle one starts where it stands, and one already there stays idle.
-    function moveTowards(animation, current, reading) {
+    // The list is read only then: each read copies all of it into the script engine.
+    function moveTowards(animation, current, newestReading) {
         if (startupSweep.running || animation.running)
             return
+        var reading = newestReading()
         if (isNaN(reading) || Math.abs(reading - current) < 1e-9)
             return
         animation.to = reading
