@@ -181,13 +181,12 @@ const Readout::Glyph &Readout::glyph(const QRawFont &font, quint32 index, QPoint
     return *glyphs.insert(key, rendered);
 }
 
-// The line in screen pixels, each glyph at its own fraction of a pixel; ON_SCREEN is where.
-QImage Readout::paint(QRect *onScreen)
+// The line in screen pixels, each glyph at its own fraction of a pixel.
+QVector<QPair<QImage, QPoint>> Readout::placeGlyphs()
 {
     const qreal ratio = window()->effectiveDevicePixelRatio();
     const QPointF origin = paintedAt * ratio;
     QVector<QPair<QImage, QPoint>> placed;
-    QRect bounds;
     for (const QGlyphRun &run : qAsConst(runs)) {
         const QRawFont font = run.rawFont();
         const QVector<quint32> indexes = run.glyphIndexes();
@@ -196,24 +195,14 @@ QImage Readout::paint(QRect *onScreen)
             const QPointF at = origin + positions.at(i) * ratio;
             const QPoint whole(qFloor(at.x()), qFloor(at.y()));
             const Glyph &rendered = glyph(font, indexes.at(i), at - whole);
-            if (rendered.picture.isNull())
-                continue;
-            const QRect rect(whole + rendered.offset, rendered.picture.size());
-            placed.append({rendered.picture, rect.topLeft()});
-            bounds |= rect;
+            if (!rendered.picture.isNull())
+                placed.append({rendered.picture, whole + rendered.offset});
         }
     }
-    *onScreen = bounds;
-    if (bounds.isEmpty())
-        return QImage();
-    QImage picture(bounds.size(), QImage::Format_ARGB32_Premultiplied);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    for (const auto &[glyphPicture, topLeft] : qAsConst(placed))
-        painter.drawImage(topLeft - bounds.topLeft(), glyphPicture);
-    return picture;
+    return placed;
 }
 
+// A node for each glyph: a new number swaps pictures already rendered and draws none.
 QSGNode *Readout::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
 {
     if (!pictureChanged && oldNode)
@@ -221,15 +210,18 @@ QSGNode *Readout::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
     delete oldNode;
     pictureChanged = false;
     paintedAt = screenPlace();
-    QRect onScreen;
-    const QImage picture = paint(&onScreen);
-    if (picture.isNull())
+    const QVector<QPair<QImage, QPoint>> placed = placeGlyphs();
+    if (placed.isEmpty())
         return nullptr;
-    QSGImageNode *node = window()->createImageNode();
-    node->setOwnsTexture(true);
-    node->setTexture(window()->createTextureFromImage(picture));
-    // On whole pixels of the screen, so that the picture is copied, not resampled.
+    auto *line = new QSGNode;
     const qreal ratio = window()->effectiveDevicePixelRatio();
-    node->setRect(QRectF(QPointF(onScreen.topLeft()) / ratio - paintedAt, QSizeF(onScreen.size()) / ratio));
-    return node;
+    for (const auto &[picture, topLeft] : placed) {
+        QSGImageNode *node = window()->createImageNode();
+        node->setOwnsTexture(true);
+        // The texture shares the glyph's pixels.
+        node->setTexture(window()->createTextureFromImage(picture));
+        node->setRect(QRectF(QPointF(topLeft) / ratio - paintedAt, QSizeF(picture.size()) / ratio));
+        line->appendChildNode(node);
+    }
+    return line;
 }

@@ -15,7 +15,7 @@
 // larger ones it loads from the font and fills from their outlines again at every frame that
 // shows them, and a readout's digits change at most frames while its needle moves. Each glyph
 // is rendered where a Text of the same font puts it, to the same fraction of a pixel, so the two
-// look alike; a picture of the line is made when the text or its place on the screen changes.
+// look alike, and shown on whole pixels of the screen, so that it is copied, not resampled.
 class Readout : public QQuickItem
 {
     Q_OBJECT
@@ -70,7 +70,8 @@ private:
     void redraw();
     const QPainterPath &outlineOf(const QRawFont &font, quint32 index);
     const Glyph &glyph(const QRawFont &font, quint32 index, QPointF fraction);
-    QImage paint(QRect *onScreen);
+    // Each glyph's picture and its top left in screen pixels.
+    QVector<QPair<QImage, QPoint>> placeGlyphs();
 
     QString m_text;
     QFont m_font;
