@@ -2,8 +2,9 @@ import QtQuick 2.0
 
 Item {
     id: buttonsRowTop
-    // One copy of the list per change for all three tiles, not one per binding.
-    readonly property var infoList: backend.deviceinfoList
+    // One copy of the list per change for all three tiles, not one per binding; the chapter
+    // hands both rows its own.
+    property var infoList: backend.deviceinfoList
     width: parent.width
     height: parent.height / 3.5
 
