@@ -182,11 +182,11 @@ const Readout::Glyph &Readout::glyph(const QRawFont &font, quint32 index, QPoint
 }
 
 // The line in screen pixels, each glyph at its own fraction of a pixel.
-QVector<QPair<QImage, QPoint>> Readout::placeGlyphs()
+QVector<Readout::PlacedGlyph> Readout::placeGlyphs()
 {
     const qreal ratio = window()->effectiveDevicePixelRatio();
     const QPointF origin = paintedAt * ratio;
-    QVector<QPair<QImage, QPoint>> placed;
+    QVector<PlacedGlyph> placed;
     for (const QGlyphRun &run : qAsConst(runs)) {
         const QRawFont font = run.rawFont();
         const QVector<quint32> indexes = run.glyphIndexes();
@@ -195,33 +195,62 @@ QVector<QPair<QImage, QPoint>> Readout::placeGlyphs()
             const QPointF at = origin + positions.at(i) * ratio;
             const QPoint whole(qFloor(at.x()), qFloor(at.y()));
             const Glyph &rendered = glyph(font, indexes.at(i), at - whole);
-            if (!rendered.picture.isNull())
-                placed.append({rendered.picture, whole + rendered.offset});
+            if (!rendered.picture.isNull()) {
+                const QPointF topLeft = QPointF(whole + rendered.offset) / ratio - paintedAt;
+                placed.append({rendered.picture, QRectF(topLeft, QSizeF(rendered.picture.size()) / ratio)});
+            }
         }
     }
     return placed;
 }
 
-// A node for each glyph: a new number swaps pictures already rendered and draws none.
+QSGNode *Readout::glyphNode(const PlacedGlyph &placed) const
+{
+    QSGImageNode *node = window()->createImageNode();
+    node->setOwnsTexture(true);
+    // The texture shares the glyph's pixels.
+    node->setTexture(window()->createTextureFromImage(placed.picture));
+    node->setRect(placed.rect);
+    return node;
+}
+
+// A node for each glyph: a new number swaps pictures already rendered and draws none. A glyph
+// that stays where it was keeps its node, so only the digits that change are drawn again.
 QSGNode *Readout::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
 {
     if (!pictureChanged && oldNode)
         return oldNode;
-    delete oldNode;
     pictureChanged = false;
     paintedAt = screenPlace();
-    const QVector<QPair<QImage, QPoint>> placed = placeGlyphs();
-    if (placed.isEmpty())
+    const QVector<PlacedGlyph> placed = placeGlyphs();
+    if (placed.isEmpty()) {
+        delete oldNode;
+        shown.clear();
         return nullptr;
-    auto *line = new QSGNode;
-    const qreal ratio = window()->effectiveDevicePixelRatio();
-    for (const auto &[picture, topLeft] : placed) {
-        QSGImageNode *node = window()->createImageNode();
-        node->setOwnsTexture(true);
-        // The texture shares the glyph's pixels.
-        node->setTexture(window()->createTextureFromImage(picture));
-        node->setRect(QRectF(QPointF(topLeft) / ratio - paintedAt, QSizeF(picture.size()) / ratio));
-        line->appendChildNode(node);
     }
+    if (!oldNode)
+        shown.clear();
+    // A transform node, not a plain one: the software renderer places a node added later by
+    // the transform of its parent, and knows that only of transform nodes.
+    QSGNode *line = oldNode ? oldNode : new QSGTransformNode;
+    QSGNode *child = line->firstChild();
+    for (int i = 0; i < placed.size(); ++i) {
+        QSGNode *next = child ? child->nextSibling() : nullptr;
+        if (!child) {
+            line->appendChildNode(glyphNode(placed.at(i)));
+        } else if (!shown.at(i).sameAs(placed.at(i))) {
+            line->insertChildNodeBefore(glyphNode(placed.at(i)), child);
+            line->removeChildNode(child);
+            delete child;
+        }
+        child = next;
+    }
+    while (child) {
+        QSGNode *next = child->nextSibling();
+        line->removeChildNode(child);
+        delete child;
+        child = next;
+    }
+    shown = placed;
     return line;
 }

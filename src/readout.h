@@ -55,6 +55,16 @@ private:
         QPoint offset; // of the picture's top left from the origin's whole pixel
     };
     using GlyphKey = QPair<QRawFont, quint64>;
+    // A glyph's picture where its node shows it, in the readout's own coordinates.
+    struct PlacedGlyph
+    {
+        QImage picture;
+        QRectF rect;
+        bool sameAs(const PlacedGlyph &other) const
+        {
+            return picture.cacheKey() == other.picture.cacheKey() && rect == other.rect;
+        }
+    };
     // A text laid out in the readout's font.
     struct Line
     {
@@ -70,8 +80,9 @@ private:
     void redraw();
     const QPainterPath &outlineOf(const QRawFont &font, quint32 index);
     const Glyph &glyph(const QRawFont &font, quint32 index, QPointF fraction);
-    // Each glyph's picture and its top left in screen pixels.
-    QVector<QPair<QImage, QPoint>> placeGlyphs();
+    // Each glyph's picture, placed on whole pixels of the screen.
+    QVector<PlacedGlyph> placeGlyphs();
+    QSGNode *glyphNode(const PlacedGlyph &placed) const;
 
     QString m_text;
     QFont m_font;
@@ -83,6 +94,7 @@ private:
     QCache<QString, Line> lines{1000};
     QMetaObject::Connection following;
     QPointF paintedAt;
+    QVector<PlacedGlyph> shown; // by the line's nodes, in order
     bool pictureChanged = true;
 };
 

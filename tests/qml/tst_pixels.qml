@@ -145,7 +145,8 @@ SceneTestCase {
             { tag: "90 px a quarter pixel right", x: 100.25, y: 20, pixelSize: 90 },
             { tag: "120 px 0.7 px right and half a pixel down", x: 100.7, y: 20.5, pixelSize: 120 },
             { tag: "90 px moved 0.4 px right once shown", x: 100, y: 20, pixelSize: 90, moveBy: 0.4 },
-            { tag: "90 px back from another number", x: 100, y: 20, pixelSize: 90, via: "42" }
+            { tag: "90 px back from another number", x: 100, y: 20, pixelSize: 90, via: "42" },
+            { tag: "90 px with only its last digit changed", x: 100.25, y: 20, pixelSize: 90, via: "1806" }
         ]
     }
 
