@@ -223,34 +223,23 @@ QSGNode *Readout::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
     pictureChanged = false;
     paintedAt = screenPlace();
     const QVector<PlacedGlyph> placed = placeGlyphs();
-    if (placed.isEmpty()) {
-        delete oldNode;
-        shown.clear();
-        return nullptr;
-    }
     if (!oldNode)
         shown.clear();
     // A transform node, not a plain one: the software renderer places a node added later by
     // the transform of its parent, and knows that only of transform nodes.
     QSGNode *line = oldNode ? oldNode : new QSGTransformNode;
-    QSGNode *child = line->firstChild();
     for (int i = 0; i < placed.size(); ++i) {
-        QSGNode *next = child ? child->nextSibling() : nullptr;
-        if (!child) {
+        if (i < shown.size() && shown.at(i).sameAs(placed.at(i)))
+            continue;
+        QSGNode *replaced = line->childAtIndex(i);
+        if (replaced)
+            line->insertChildNodeBefore(glyphNode(placed.at(i)), replaced);
+        else
             line->appendChildNode(glyphNode(placed.at(i)));
-        } else if (!shown.at(i).sameAs(placed.at(i))) {
-            line->insertChildNodeBefore(glyphNode(placed.at(i)), child);
-            line->removeChildNode(child);
-            delete child;
-        }
-        child = next;
+        delete replaced; // a node leaves its parent as it goes
     }
-    while (child) {
-        QSGNode *next = child->nextSibling();
-        line->removeChildNode(child);
-        delete child;
-        child = next;
-    }
+    while (line->childCount() > placed.size())
+        delete line->lastChild();
     shown = placed;
     return line;
 }
